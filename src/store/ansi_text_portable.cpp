@@ -1,0 +1,80 @@
+// Windows-1252 and its upper-case mapping, for builds without the Windows API. The five
+// bytes that Windows-1252 leaves undefined map to the control characters of the same
+// value, as Windows itself maps them, so every byte round-trips.
+
+#include <array>
+
+#include "store/ansi_text.h"
+
+namespace perlwick {
+namespace {
+
+// The characters of the bytes 0x80 to 0x9F.
+constexpr std::array<wchar_t, 32> kHighControls = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021,  //
+    0x02C6, 0x2030, 0x0160, 0x2039, 0x0152, 0x008D, 0x017D, 0x008F,  //
+    0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014,  //
+    0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+constexpr std::array<wchar_t, 256> make_decode_table() {
+  std::array<wchar_t, 256> table{};
+  for (unsigned b = 0; b < 256; ++b) {
+    table[b] = (b >= 0x80 && b < 0xA0) ? kHighControls[b - 0x80] : static_cast<wchar_t>(b);
+  }
+  return table;
+}
+
+constexpr std::array<wchar_t, 256> kDecode = make_decode_table();
+
+bool encode_char(wchar_t c, char& out) {
+  const auto code = static_cast<unsigned long>(c);
+  if (code < 0x80 || (code >= 0xA0 && code <= 0xFF)) {
+    out = static_cast<char>(static_cast<unsigned char>(code));
+    return true;
+  }
+  for (unsigned i = 0; i < kHighControls.size(); ++i) {
+    if (kHighControls[i] == c) {
+      out = static_cast<char>(static_cast<unsigned char>(0x80 + i));
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+void decode_ansi(std::string_view bytes, std::wstring& out) {
+  const std::size_t start = out.size();
+  out.resize(start + bytes.size());
+  wchar_t* dest = out.data() + start;
+  for (const char b : bytes) *dest++ = kDecode[static_cast<unsigned char>(b)];
+}
+
+bool encode_ansi(std::wstring_view text, std::string& out) {
+  out.reserve(out.size() + text.size());
+  for (const wchar_t c : text) {
+    char b = 0;
+    if (!encode_char(c, b)) return false;
+    out.push_back(b);
+  }
+  return true;
+}
+
+bool ansi_ascii_is_standalone() { return true; }
+
+void upper_case_in_place(std::wstring& text) {
+  for (wchar_t& c : text) {
+    const auto code = static_cast<unsigned long>(c);
+    if ((code >= L'a' && code <= L'z') || (code >= 0xE0 && code <= 0xFE && code != 0xF7)) {
+      c = static_cast<wchar_t>(code - 0x20);
+    } else if (code == 0xFF) {
+      c = static_cast<wchar_t>(0x178);
+    } else if (code == 0x153 || code == 0x161 || code == 0x17E) {
+      c = static_cast<wchar_t>(code - 1);
+    } else if (code == 0x192) {
+      c = static_cast<wchar_t>(0x191);
+    }
+  }
+}
+
+}  // namespace perlwick

@@ -1,0 +1,64 @@
+// The system's ANSI code page and upper-case mapping.
+
+#include <windows.h>
+
+#include <algorithm>
+#include <climits>
+
+#include "store/ansi_text.h"
+
+namespace perlwick {
+namespace {
+
+int checked_length(std::size_t size) { return size > INT_MAX ? -1 : static_cast<int>(size); }
+
+}  // namespace
+
+void decode_ansi(std::string_view bytes, std::wstring& out) {
+  const int in_size = checked_length(bytes.size());
+  if (in_size <= 0) return;
+  const int needed = MultiByteToWideChar(CP_ACP, 0, bytes.data(), in_size, nullptr, 0);
+  if (needed <= 0) return;
+  const std::size_t start = out.size();
+  out.resize(start + static_cast<std::size_t>(needed));
+  MultiByteToWideChar(CP_ACP, 0, bytes.data(), in_size, out.data() + start, needed);
+}
+
+bool encode_ansi(std::wstring_view text, std::string& out) {
+  const int in_size = checked_length(text.size());
+  if (in_size < 0) return false;
+  if (in_size == 0) return true;
+  // WC_NO_BEST_FIT_CHARS stops "similar" substitutions in the code pages that allow the
+  // flag; the round trip below catches every other substitution, in every code page.
+  const UINT acp = GetACP();
+  const DWORD flags = (acp == CP_UTF8 || acp == CP_UTF7 || acp == 54936) ? 0 : WC_NO_BEST_FIT_CHARS;
+  const int needed =
+      WideCharToMultiByte(CP_ACP, flags, text.data(), in_size, nullptr, 0, nullptr, nullptr);
+  if (needed <= 0) return false;
+  const std::size_t start = out.size();
+  out.resize(start + static_cast<std::size_t>(needed));
+  WideCharToMultiByte(CP_ACP, flags, text.data(), in_size, out.data() + start, needed, nullptr,
+                      nullptr);
+  std::wstring back;
+  decode_ansi(std::string_view(out).substr(start), back);
+  return back == text;
+}
+
+bool ansi_ascii_is_standalone() {
+  static const bool standalone = [] {
+    CPINFO info{};
+    return GetACP() == CP_UTF8 || (GetCPInfo(CP_ACP, &info) && info.MaxCharSize == 1);
+  }();
+  return standalone;
+}
+
+void upper_case_in_place(std::wstring& text) {
+  std::size_t done = 0;
+  while (done < text.size()) {
+    const std::size_t chunk = std::min<std::size_t>(text.size() - done, 1u << 30);
+    CharUpperBuffW(text.data() + done, static_cast<DWORD>(chunk));
+    done += chunk;
+  }
+}
+
+}  // namespace perlwick

@@ -1,0 +1,307 @@
+// The record store against real files: the edits' exact results, and what happens when
+// the file system fails, when the file holds damage, and when another copy of the
+// program changes the file meanwhile.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <random>
+
+#include "store/record_store.h"
+#include "test_files.h"
+
+namespace perlwick {
+namespace {
+
+using testing::FaultyFileSystem;
+using testing::read_file;
+using testing::Step;
+using testing::TempDir;
+using testing::write_file;
+
+Record make(std::wstring name, std::wstring notes = L"") {
+  return {std::move(name), L"http://u", L"http://l", L"user", L"pw", L"10", L"2024-01-15",
+          std::move(notes)};
+}
+
+std::string line(const std::string& name, const std::string& notes = "") {
+  return name + "~~http://u~~http://l~~user~~pw~~10~~2024-01-15~~" + notes + "\r\n";
+}
+
+class RecordStoreTest : public ::testing::Test {
+ protected:
+  std::filesystem::path path() const { return dir_.file("records.txt"); }
+  std::string contents() const { return read_file(path()); }
+
+  TempDir dir_;
+};
+
+TEST_F(RecordStoreTest, MissingFileLoadsNothingAndAddCreatesIt) {
+  RecordStore store(path());
+  EXPECT_EQ(store.recrefresh().outcome, LoadOutcome::missing);
+  EXPECT_EQ(store.count(), 0u);
+  ASSERT_TRUE(store.add(make(L"Acme")).ok());
+  EXPECT_EQ(contents(), line("Acme"));
+  EXPECT_EQ(store.count(), 1u);
+  EXPECT_EQ(store.table().record(0), make(L"Acme"));
+}
+
+TEST_F(RecordStoreTest, EditsRewriteTheFileAndReloadIt) {
+  write_file(path(), line("ALPHA") + line("Delta"));
+  RecordStore store(path());
+  ASSERT_EQ(store.recrefresh().outcome, LoadOutcome::loaded);
+
+  ASSERT_TRUE(store.add(make(L"beta")).ok());
+  EXPECT_EQ(contents(), line("ALPHA") + line("beta") + line("Delta"));
+
+  Record changed = make(L"Beta", L"first\nsecond");
+  changed[4] = L"secret";
+  ASSERT_TRUE(store.update(changed).ok());
+  EXPECT_EQ(contents(), line("ALPHA") +
+                            "Beta~~http://u~~http://l~~user~~secret~~10~~2024-01-15~~first\nsecond\r\n" +
+                            line("Delta"));
+  EXPECT_EQ(store.table().record(1), changed);
+
+  ASSERT_TRUE(store.remove(L"alpha").ok());
+  EXPECT_EQ(store.count(), 2u);
+  ASSERT_TRUE(store.remove(L"BETA").ok());
+  ASSERT_TRUE(store.remove(L"delta").ok());
+  EXPECT_EQ(contents(), "");
+  EXPECT_EQ(store.count(), 0u);
+}
+
+TEST_F(RecordStoreTest, UpdateAndDeleteMatchEveryCaseOfTheName) {
+  write_file(path(), line("ACME", "1") + line("Other") + line("Acme", "2"));
+  RecordStore store(path());
+  ASSERT_EQ(store.recrefresh().outcome, LoadOutcome::loaded);
+  ASSERT_TRUE(store.update(make(L"Acme", L"same")).ok());
+  EXPECT_EQ(contents(), line("Acme", "same") + line("Other") + line("Acme", "same"));
+  ASSERT_TRUE(store.remove(L"aCmE").ok());
+  EXPECT_EQ(contents(), line("Other"));
+}
+
+TEST_F(RecordStoreTest, ARecordThatCannotBeStoredIsRefusedAndNothingIsWritten) {
+  write_file(path(), line("Acme"));
+  RecordStore store(path());
+  ASSERT_EQ(store.recrefresh().outcome, LoadOutcome::loaded);
+  const Record refused[] = {make(L"A~~B"), make(L"Acme", L"x\r\ny"), make(L"\u6F22")};
+  for (const Record& record : refused) {
+    EXPECT_FALSE(store.add(record).ok());
+    EXPECT_FALSE(store.update(record).ok());
+  }
+  Record trailing = make(L"Acme");
+  trailing[2] = L"http://x/~";
+  const Status status = store.update(trailing);
+  ASSERT_FALSE(status.ok());
+  EXPECT_NE(status.message().find(L"Affiliate Link"), std::wstring::npos);
+  EXPECT_EQ(contents(), line("Acme"));
+  EXPECT_EQ(dir_.file_count(), 1u);
+}
+
+// Every step of a rewrite can fail; each time the records file, the table and the folder
+// stay exactly as they were, and the message says what failed and why.
+TEST_F(RecordStoreTest, AFailedRewriteChangesNothing) {
+  struct Case {
+    Step step;
+    std::wstring_view says;
+  };
+  const Case cases[] = {
+      {Step::create, L"could not be created beside"},
+      {Step::write, L"writing"},
+      {Step::flush, L"flushing"},
+      {Step::close, L"closing"},
+      {Step::replace, L"could not be replaced"},
+  };
+  const std::string before = line("Acme") + line("Beta");
+  for (const Case& c : cases) {
+    write_file(path(), before);
+    FaultyFileSystem files;
+    RecordStore store(path(), files);
+    ASSERT_EQ(store.recrefresh().outcome, LoadOutcome::loaded);
+    files.fail(c.step);
+    for (const Status& status :
+         {store.add(make(L"New")), store.update(make(L"acme")), store.remove(L"Beta")}) {
+      ASSERT_FALSE(status.ok());
+      EXPECT_NE(status.message().find(c.says), std::wstring::npos) << status.message().size();
+      EXPECT_NE(status.message().find(L"injected"), std::wstring::npos);
+      EXPECT_NE(status.message().find(L"not changed"), std::wstring::npos);
+    }
+    EXPECT_EQ(contents(), before);
+    EXPECT_EQ(dir_.file_count(), 1u) << "a temporary file was left behind";
+    ASSERT_EQ(store.count(), 2u);
+    EXPECT_EQ(store.table().name(1), L"Beta");
+
+    files.heal();
+    ASSERT_TRUE(store.add(make(L"New")).ok());
+    EXPECT_EQ(contents(), line("Acme") + line("Beta") + line("New"));
+  }
+}
+
+TEST_F(RecordStoreTest, AFailedFirstWriteLeavesNoFile) {
+  FaultyFileSystem files;
+  RecordStore store(path(), files);
+  files.fail(Step::replace);
+  EXPECT_FALSE(store.add(make(L"Acme")).ok());
+  EXPECT_FALSE(std::filesystem::exists(path()));
+  EXPECT_EQ(dir_.file_count(), 0u);
+}
+
+TEST_F(RecordStoreTest, AnUnreadableFileIsNeverOverwritten) {
+  write_file(path(), line("Acme"));
+  FaultyFileSystem files;
+  RecordStore store(path(), files);
+  files.fail(Step::read);
+  const LoadResult load = store.recrefresh();
+  EXPECT_EQ(load.outcome, LoadOutcome::failed);
+  EXPECT_NE(load.message.find(L"injected read failure"), std::wstring::npos);
+
+  const Status status = store.add(make(L"Beta"));
+  ASSERT_FALSE(status.ok());
+  EXPECT_NE(status.message().find(L"Nothing was saved"), std::wstring::npos);
+  EXPECT_EQ(files.calls(Step::create), 0);
+  EXPECT_EQ(contents(), line("Acme"));
+
+  // Once the file can be read again, the edit goes onto its records.
+  files.heal();
+  ASSERT_TRUE(store.add(make(L"Beta")).ok());
+  EXPECT_EQ(contents(), line("Acme") + line("Beta"));
+}
+
+TEST_F(RecordStoreTest, AFailedReadBackKeepsTheChangeAndCatchesUpLater) {
+  write_file(path(), line("Acme"));
+  FaultyFileSystem files;
+  RecordStore store(path(), files);
+  ASSERT_EQ(store.recrefresh().outcome, LoadOutcome::loaded);
+  // The edit's own first read succeeds; the read after the rewrite fails.
+  files.fail(Step::read, 1, 1);
+  const Status status = store.add(make(L"Beta"));
+  ASSERT_FALSE(status.ok());
+  EXPECT_NE(status.message().find(L"was saved"), std::wstring::npos);
+  EXPECT_EQ(contents(), line("Acme") + line("Beta"));
+  EXPECT_EQ(store.count(), 1u);
+
+  ASSERT_TRUE(store.add(make(L"Gamma")).ok());
+  EXPECT_EQ(contents(), line("Acme") + line("Beta") + line("Gamma"));
+  EXPECT_EQ(store.count(), 3u);
+}
+
+TEST_F(RecordStoreTest, TwoCopiesOfTheProgramDoNotLoseEachOthersChanges) {
+  write_file(path(), line("Acme"));
+  RecordStore first(path());
+  RecordStore second(path());
+  ASSERT_EQ(first.recrefresh().outcome, LoadOutcome::loaded);
+  ASSERT_EQ(second.recrefresh().outcome, LoadOutcome::loaded);
+
+  ASSERT_TRUE(first.add(make(L"Beta")).ok());
+  ASSERT_TRUE(second.add(make(L"Gamma")).ok());
+  EXPECT_EQ(contents(), line("Acme") + line("Beta") + line("Gamma"));
+  ASSERT_TRUE(first.update(make(L"GAMMA", L"edited")).ok());
+  ASSERT_TRUE(second.remove(L"acme").ok());
+  EXPECT_EQ(contents(), line("Beta") + line("GAMMA", "edited"));
+  EXPECT_EQ(second.count(), 2u);
+}
+
+TEST_F(RecordStoreTest, AFileDeletedBehindTheProgramsBackIsWrittenAgainWithEveryRecord) {
+  write_file(path(), line("Acme"));
+  RecordStore store(path());
+  ASSERT_EQ(store.recrefresh().outcome, LoadOutcome::loaded);
+  std::filesystem::remove(path());
+  ASSERT_TRUE(store.add(make(L"Beta")).ok());
+  EXPECT_EQ(contents(), line("Acme") + line("Beta"));
+}
+
+TEST_F(RecordStoreTest, DamagedLinesSurviveEveryEdit) {
+  const std::string damaged =
+      "short~~only\r\n"
+      "\r\n"
+      "more~~a~~b~~c~~d~~e~~f~~g~~h~~i\r"
+      "tilde~~x~\r\n"
+      "lf~~in\nthe~~middle~~~~~~~~~~~~";
+  write_file(path(), damaged);
+  RecordStore store(path());
+  ASSERT_EQ(store.recrefresh().outcome, LoadOutcome::loaded);
+  ASSERT_EQ(store.count(), 4u);
+  EXPECT_EQ(store.table().record(1)[7], L"g~~h~~i");
+  EXPECT_EQ(store.table().record(3)[1], L"in\nthe");
+
+  ASSERT_TRUE(store.update(make(L"nothing matches")).ok());
+  EXPECT_EQ(contents(),
+            "short~~only\r\n"
+            "more~~a~~b~~c~~d~~e~~f~~g~~h~~i\r\n"
+            "tilde~~x~\r\n"
+            "lf~~in\nthe~~middle~~~~~~~~~~~~\r\n");
+}
+
+TEST_F(RecordStoreTest, NoRecordCountLimit) {
+  std::string bytes;
+  for (int i = 0; i < 33000; ++i) bytes += line("n" + std::to_string(100000 + i));
+  write_file(path(), bytes);
+  RecordStore store(path());
+  ASSERT_EQ(store.recrefresh().outcome, LoadOutcome::loaded);
+  EXPECT_EQ(store.count(), 33000u);
+  ASSERT_TRUE(store.add(make(L"zzz")).ok());
+  EXPECT_EQ(store.count(), 33001u);
+  EXPECT_EQ(contents(), bytes + line("zzz"));
+}
+
+// Random records that the file can hold come back exactly as they went in, and every
+// line of a random file is written back as it was read.
+TEST_F(RecordStoreTest, RoundTrips) {
+  std::mt19937 random(20261207);
+  const std::wstring alphabet = L"aAbBz~ \n\u00E9\u00C9\u20AC~~10";
+  const auto random_text = [&](std::size_t max) {
+    std::wstring text(random() % (max + 1), L' ');
+    for (auto& c : text) c = alphabet[random() % alphabet.size()];
+    return text;
+  };
+
+  RecordStore store(path());
+  std::vector<Record> added;
+  while (added.size() < 200) {
+    Record record;
+    for (auto& field : record) field = random_text(6);
+    if (!check_record_text(record).ok()) continue;
+    ASSERT_TRUE(store.add(record).ok());
+    added.push_back(record);
+  }
+  RecordStore fresh(path());
+  ASSERT_EQ(fresh.recrefresh().outcome, LoadOutcome::loaded);
+  ASSERT_EQ(fresh.count(), added.size());
+  std::vector<Record> loaded;
+  for (std::size_t row = 0; row < fresh.count(); ++row) {
+    loaded.push_back(fresh.table().record(row));
+    if (row > 0) {
+      EXPECT_LE(fresh.table().key(row - 1), fresh.table().key(row));
+    }
+  }
+  std::sort(added.begin(), added.end());
+  std::sort(loaded.begin(), loaded.end());
+  EXPECT_EQ(loaded, added);
+
+  // Any bytes at all: the rewrite keeps every non-empty line and ends each with CR LF.
+  const std::string bytes_alphabet = "ab~\r\n\xE9\x81 ";
+  for (int round = 0; round < 200; ++round) {
+    std::string bytes(random() % 60, ' ');
+    for (auto& b : bytes) b = bytes_alphabet[random() % bytes_alphabet.size()];
+    write_file(path(), bytes);
+    RecordStore again(path());
+    ASSERT_EQ(again.recrefresh().outcome, LoadOutcome::loaded);
+    ASSERT_TRUE(again.update(make(L"no such name")).ok());
+
+    std::string expected, current;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+      if (bytes[i] != '\r') {
+        current += bytes[i];
+        continue;
+      }
+      if (i + 1 < bytes.size() && bytes[i + 1] == '\n') ++i;
+      if (!current.empty()) expected += current + "\r\n";
+      current.clear();
+    }
+    if (!current.empty()) expected += current + "\r\n";
+    EXPECT_EQ(contents(), expected);
+  }
+}
+
+}  // namespace
+}  // namespace perlwick

@@ -1,0 +1,133 @@
+// The record table built from a file's bytes, and the new contents the edits make of it.
+
+#include <gtest/gtest.h>
+
+#include "store/record_table.h"
+
+namespace perlwick {
+namespace {
+
+// A record line whose name is name and whose other fields say which record it is.
+std::string line_for(const std::string& name) {
+  return name + "~~u~~l~~n~~p~~c~~d~~" + name + " notes";
+}
+
+std::string file_of(const std::vector<std::string>& names) {
+  std::string bytes;
+  for (const auto& name : names) bytes += line_for(name) + "\r\n";
+  return bytes;
+}
+
+std::vector<std::string> names_in(const std::string& bytes) {
+  const RecordTable table = RecordTable::parse(bytes);
+  std::vector<std::string> names;
+  for (std::size_t row = 0; row < table.count(); ++row) {
+    std::string name;
+    for (const wchar_t c : table.name(row)) name += static_cast<char>(c);
+    names.push_back(name);
+  }
+  return names;
+}
+
+TEST(RecordTable, KeepsRowsInFileOrderWithDuplicatesAndEmptyNames) {
+  const RecordTable table =
+      RecordTable::parse("Zed~~1~~~~~~~~~~~~\r\n~~2~~~~~~~~~~~~\r\nzed~~3~~~~~~~~~~~~\r\n");
+  ASSERT_EQ(table.count(), 3u);
+  EXPECT_EQ(table.name(0), L"Zed");
+  EXPECT_EQ(table.name(1), L"");
+  EXPECT_EQ(table.name(2), L"zed");
+  EXPECT_EQ(table.key(0), table.key(2));
+  EXPECT_EQ(table.record(1)[1], L"2");
+}
+
+TEST(RecordTable, CountsLinesAsTheReaderDoes) {
+  struct Case {
+    std::string bytes;
+    std::size_t count;
+  };
+  const Case cases[] = {
+      {"", 0},
+      {"A~~~~~~~~~~~~~~", 1},                          // last line without a line end
+      {"A~~~~~~~~~~~~~~\r\nB~~~~~~~~~~~~~~\r\n", 2},
+      {"A~~~~~~~~~~~~~~\r\n\r\n", 1},                  // an empty line is skipped
+      {"\r\n\r\nA~~~~~~~~~~~~~~\r\n\r\n", 1},
+      {"A~~B\r\nC", 2},                                // short lines still are rows
+      {"A~~B~~~~~~~~~~~~\rB~~~~~~~~~~~~~~", 2},
+  };
+  for (const Case& c : cases) EXPECT_EQ(RecordTable::parse(c.bytes).count(), c.count) << c.bytes;
+}
+
+TEST(RecordTable, ReadsTheNameUpToTheFirstSeparator) {
+  const RecordTable table = RecordTable::parse("Acme\r\nA~~~B~~\r\n~~x\r\nx~\r\n");
+  EXPECT_EQ(table.name(0), L"Acme");
+  EXPECT_EQ(table.name(1), L"A");
+  EXPECT_EQ(table.name(2), L"");
+  EXPECT_EQ(table.name(3), L"x~");
+}
+
+TEST(RecordTable, HoldsFarMoreThan32767Rows) {
+  std::string bytes;
+  for (int i = 0; i < 40000; ++i) bytes += "n" + std::to_string(i) + "~~~~~~~~~~~~~~\r\n";
+  const RecordTable table = RecordTable::parse(bytes);
+  ASSERT_EQ(table.count(), 40000u);
+  EXPECT_EQ(table.name(39999), L"n39999");
+  EXPECT_EQ(table.content_without(L"N0").size(), bytes.size() - std::string("n0~~~~~~~~~~~~~~\r\n").size());
+}
+
+TEST(RecordTable, AddPlacesTheNewLineBeforeTheFirstGreaterKey) {
+  struct Case {
+    std::vector<std::string> stored;
+    std::string added;
+    std::vector<std::string> after;
+  };
+  const Case cases[] = {
+      {{}, "only", {"only"}},
+      {{"ALPHA", "Delta"}, "beta", {"ALPHA", "beta", "Delta"}},
+      {{"b", "c"}, "A", {"A", "b", "c"}},
+      {{"b", "c"}, "z", {"b", "c", "z"}},
+      {{"ALPHA", "Delta", "Zulu"}, "delta", {"ALPHA", "Delta", "delta", "Zulu"}},
+      {{"10", "B"}, "9", {"10", "9", "B"}},                 // keys compare as text
+      {{"M", "B"}, "C", {"C", "M", "B"}},                   // out of order: first greater key
+      {{"Acme"}, "Ac", {"Ac", "Acme"}},                     // a proper prefix sorts first
+      {{"Ac"}, "Acme", {"Ac", "Acme"}},
+      {{"A", "B"}, "", {"", "A", "B"}},                     // the empty name sorts first
+      {{"", "A"}, "", {"", "", "A"}},
+      {{"x", "x"}, "X", {"x", "x", "X"}},
+      {{"\xE9t\xE9", "zed"}, "\xC9T\xC9", {"\xE9t\xE9", "zed", "\xC9T\xC9"}},  // by code
+      {{"a", "z"}, "_", {"a", "z", "_"}},                   // keys, not names: '_' > 'Z' 
+  };
+  for (const Case& c : cases) {
+    const RecordTable table = RecordTable::parse(file_of(c.stored));
+    std::wstring added(c.added.begin(), c.added.end());
+    for (auto& ch : added) ch = static_cast<wchar_t>(static_cast<unsigned char>(ch));
+    EXPECT_EQ(names_in(table.content_with_added(name_key(added), line_for(c.added))), c.after)
+        << "adding " << c.added;
+  }
+}
+
+TEST(RecordTable, AddKeepsEveryOtherLineAsItWas) {
+  const std::string stored = "b~~1\r\nd~~2~~~~~~~~~~~~~~extra~~more\r\n";
+  const RecordTable table = RecordTable::parse(stored);
+  EXPECT_EQ(table.content_with_added(L"C", "c~~~~~~~~~~~~~~"),
+            "b~~1\r\nc~~~~~~~~~~~~~~\r\nd~~2~~~~~~~~~~~~~~extra~~more\r\n");
+}
+
+TEST(RecordTable, ReplaceOverwritesEveryMatchingRow) {
+  const RecordTable table =
+      RecordTable::parse("ACME~~1\r\nBeta~~2\r\nAcme~~3\r\nacme inc~~4\r\n");
+  EXPECT_EQ(table.content_with_replaced(L"ACME", "Acme~~new"),
+            "Acme~~new\r\nBeta~~2\r\nAcme~~new\r\nacme inc~~4\r\n");
+  EXPECT_EQ(table.content_with_replaced(L"NONE", "None~~x"),
+            "ACME~~1\r\nBeta~~2\r\nAcme~~3\r\nacme inc~~4\r\n");
+}
+
+TEST(RecordTable, RemoveDropsMatchesAndEmptyNames) {
+  const RecordTable table =
+      RecordTable::parse("ACME~~1\r\n~~empty\r\nBeta~~2\r\nAcme~~3\r\n Acme~~4\r\n");
+  EXPECT_EQ(table.content_without(L"ACME"), "Beta~~2\r\n Acme~~4\r\n");
+  EXPECT_EQ(table.content_without(L"NONE"), "ACME~~1\r\nBeta~~2\r\nAcme~~3\r\n Acme~~4\r\n");
+  EXPECT_EQ(RecordTable::parse("only~~x\r\n").content_without(L"ONLY"), "");
+}
+
+}  // namespace
+}  // namespace perlwick
