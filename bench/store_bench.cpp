@@ -21,7 +21,8 @@ const fs::path& records_file(std::int64_t count) {
   static std::map<std::int64_t, fs::path> made;
   auto found = made.find(count);
   if (found != made.end()) return found->second;
-  const fs::path path = fs::temp_directory_path() / ("perlwick-bench-" + std::to_string(count) + ".txt");
+  const fs::path path =
+      fs::temp_directory_path() / ("perlwick-bench-" + std::to_string(count) + ".txt");
   std::mt19937 random(42);
   const auto word = [&](std::size_t length) {
     std::string text(length, 'a');
@@ -32,10 +33,11 @@ const fs::path& records_file(std::int64_t count) {
   lines.reserve(static_cast<std::size_t>(count));
   for (std::int64_t i = 0; i < count; ++i) {
     const std::string name = word(6 + random() % 14);
-    lines.push_back(name + " " + std::to_string(i) + "~~https://www." + name + ".com/~~https://www." +
-                    name + ".com/ref?id=" + word(12) + "~~" + word(8) + "~~" + word(12) + "~~" +
-                    std::to_string(random() % 50) + "~~2024-0" + std::to_string(1 + random() % 9) +
-                    "-1" + std::to_string(random() % 10) + "~~" + word(10 + random() % 60));
+    lines.push_back(name + " " + std::to_string(i) + "~~https://www." + name +
+                    ".com/~~https://www." + name + ".com/ref?id=" + word(12) + "~~" + word(8) +
+                    "~~" + word(12) + "~~" + std::to_string(random() % 50) + "~~2024-0" +
+                    std::to_string(1 + random() % 9) + "-1" + std::to_string(random() % 10) + "~~" +
+                    word(10 + random() % 60));
   }
   std::sort(lines.begin(), lines.end());
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -71,9 +73,9 @@ void BM_Add(benchmark::State& state) {
     state.PauseTiming();
     if (added > 0) (void)store.remove(L"Mid Record");
     state.ResumeTiming();
-    const perlwick::Status status = store.add(
-        {L"Mid Record", L"https://mid.example.com/", L"https://mid.example.com/ref?id=1", L"me",
-         L"secret", L"12", L"2024-01-15", L"a note"});
+    const perlwick::Status status =
+        store.add({L"Mid Record", L"https://mid.example.com/", L"https://mid.example.com/ref?id=1",
+                   L"me", L"secret", L"12", L"2024-01-15", L"a note"});
     if (!status.ok()) state.SkipWithError("add failed");
     ++added;
   }

@@ -32,9 +32,9 @@ TEST(AnsiText, RefusesCharactersOutsideTheCodePage) {
     bool fits;
   };
   const Case cases[] = {
-      {L"caf\u00E9", true},       {L"\u20AC 10", true},  {L"", true},
-      {L"\u6F22", false},         {L"\uFF5E\uFF5E", false},  // full-width tildes
-      {L"ok\u0100", false},       {L"\u03A9", false},
+      {L"caf\u00E9", true}, {L"\u20AC 10", true},     {L"", true},
+      {L"\u6F22", false},   {L"\uFF5E\uFF5E", false},  // full-width tildes
+      {L"ok\u0100", false}, {L"\u03A9", false},
   };
   for (const Case& c : cases) {
     std::string bytes;
@@ -50,10 +50,10 @@ TEST(AnsiText, UpperCaseAgreesWithWindows) {
   const Case cases[] = {
       {L"acme", L"ACME"},
       {L"Acme 10", L"ACME 10"},
-      {L"stra\u00DFe", L"STRA\u00DFE"},          // sharp s has no one-letter capital
+      {L"stra\u00DFe", L"STRA\u00DFE"},  // sharp s has no one-letter capital
       {L"\u00E9a", L"\u00C9A"},
-      {L"\u00FF", L"\u0178"},                    // y with diaeresis
-      {L"\u00F7\u00B5", L"\u00F7\u00B5"},        // division sign and micro sign stay
+      {L"\u00FF", L"\u0178"},              // y with diaeresis
+      {L"\u00F7\u00B5", L"\u00F7\u00B5"},  // division sign and micro sign stay
       {L"\u0161\u0153\u017E\u0192", L"\u0160\u0152\u017D\u0191"},
       {L"\u00E0\u00FE", L"\u00C0\u00DE"},
       {L"[]{}~", L"[]{}~"},

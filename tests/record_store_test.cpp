@@ -20,8 +20,8 @@ using testing::TempDir;
 using testing::write_file;
 
 Record make(std::wstring name, std::wstring notes = L"") {
-  return {std::move(name), L"http://u", L"http://l", L"user", L"pw", L"10", L"2024-01-15",
-          std::move(notes)};
+  return {std::move(name), L"http://u", L"http://l",   L"user",
+          L"pw",           L"10",       L"2024-01-15", std::move(notes)};
 }
 
 std::string line(const std::string& name, const std::string& notes = "") {
@@ -57,9 +57,10 @@ TEST_F(RecordStoreTest, EditsRewriteTheFileAndReloadIt) {
   Record changed = make(L"Beta", L"first\nsecond");
   changed[4] = L"secret";
   ASSERT_TRUE(store.update(changed).ok());
-  EXPECT_EQ(contents(), line("ALPHA") +
-                            "Beta~~http://u~~http://l~~user~~secret~~10~~2024-01-15~~first\nsecond\r\n" +
-                            line("Delta"));
+  EXPECT_EQ(contents(),
+            line("ALPHA") +
+                "Beta~~http://u~~http://l~~user~~secret~~10~~2024-01-15~~first\nsecond\r\n" +
+                line("Delta"));
   EXPECT_EQ(store.table().record(1), changed);
 
   ASSERT_TRUE(store.remove(L"alpha").ok());

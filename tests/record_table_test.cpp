@@ -47,11 +47,11 @@ TEST(RecordTable, CountsLinesAsTheReaderDoes) {
   };
   const Case cases[] = {
       {"", 0},
-      {"A~~~~~~~~~~~~~~", 1},                          // last line without a line end
+      {"A~~~~~~~~~~~~~~", 1},  // last line without a line end
       {"A~~~~~~~~~~~~~~\r\nB~~~~~~~~~~~~~~\r\n", 2},
-      {"A~~~~~~~~~~~~~~\r\n\r\n", 1},                  // an empty line is skipped
+      {"A~~~~~~~~~~~~~~\r\n\r\n", 1},  // an empty line is skipped
       {"\r\n\r\nA~~~~~~~~~~~~~~\r\n\r\n", 1},
-      {"A~~B\r\nC", 2},                                // short lines still are rows
+      {"A~~B\r\nC", 2},  // short lines still are rows
       {"A~~B~~~~~~~~~~~~\rB~~~~~~~~~~~~~~", 2},
   };
   for (const Case& c : cases) EXPECT_EQ(RecordTable::parse(c.bytes).count(), c.count) << c.bytes;
@@ -71,7 +71,8 @@ TEST(RecordTable, HoldsFarMoreThan32767Rows) {
   const RecordTable table = RecordTable::parse(bytes);
   ASSERT_EQ(table.count(), 40000u);
   EXPECT_EQ(table.name(39999), L"n39999");
-  EXPECT_EQ(table.content_without(L"N0").size(), bytes.size() - std::string("n0~~~~~~~~~~~~~~\r\n").size());
+  EXPECT_EQ(table.content_without(L"N0").size(),
+            bytes.size() - std::string("n0~~~~~~~~~~~~~~\r\n").size());
 }
 
 TEST(RecordTable, AddPlacesTheNewLineBeforeTheFirstGreaterKey) {
@@ -86,15 +87,15 @@ TEST(RecordTable, AddPlacesTheNewLineBeforeTheFirstGreaterKey) {
       {{"b", "c"}, "A", {"A", "b", "c"}},
       {{"b", "c"}, "z", {"b", "c", "z"}},
       {{"ALPHA", "Delta", "Zulu"}, "delta", {"ALPHA", "Delta", "delta", "Zulu"}},
-      {{"10", "B"}, "9", {"10", "9", "B"}},                 // keys compare as text
-      {{"M", "B"}, "C", {"C", "M", "B"}},                   // out of order: first greater key
-      {{"Acme"}, "Ac", {"Ac", "Acme"}},                     // a proper prefix sorts first
+      {{"10", "B"}, "9", {"10", "9", "B"}},  // keys compare as text
+      {{"M", "B"}, "C", {"C", "M", "B"}},    // out of order: first greater key
+      {{"Acme"}, "Ac", {"Ac", "Acme"}},      // a proper prefix sorts first
       {{"Ac"}, "Acme", {"Ac", "Acme"}},
-      {{"A", "B"}, "", {"", "A", "B"}},                     // the empty name sorts first
+      {{"A", "B"}, "", {"", "A", "B"}},  // the empty name sorts first
       {{"", "A"}, "", {"", "", "A"}},
       {{"x", "x"}, "X", {"x", "x", "X"}},
       {{"\xE9t\xE9", "zed"}, "\xC9T\xC9", {"\xE9t\xE9", "zed", "\xC9T\xC9"}},  // by code
-      {{"a", "z"}, "_", {"a", "z", "_"}},                   // keys, not names: '_' > 'Z' 
+      {{"a", "z"}, "_", {"a", "z", "_"}},  // keys, not names: '_' > 'Z'
   };
   for (const Case& c : cases) {
     const RecordTable table = RecordTable::parse(file_of(c.stored));
@@ -113,8 +114,7 @@ TEST(RecordTable, AddKeepsEveryOtherLineAsItWas) {
 }
 
 TEST(RecordTable, ReplaceOverwritesEveryMatchingRow) {
-  const RecordTable table =
-      RecordTable::parse("ACME~~1\r\nBeta~~2\r\nAcme~~3\r\nacme inc~~4\r\n");
+  const RecordTable table = RecordTable::parse("ACME~~1\r\nBeta~~2\r\nAcme~~3\r\nacme inc~~4\r\n");
   EXPECT_EQ(table.content_with_replaced(L"ACME", "Acme~~new"),
             "Acme~~new\r\nBeta~~2\r\nAcme~~new\r\nacme inc~~4\r\n");
   EXPECT_EQ(table.content_with_replaced(L"NONE", "None~~x"),

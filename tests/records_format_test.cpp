@@ -26,9 +26,9 @@ TEST(LineReader, SplitsAtCarriageReturns) {
       {"a\r\n", {"a"}},
       {"a\r\nb", {"a", "b"}},
       {"a\r\nb\r\n", {"a", "b"}},
-      {"a\rb", {"a", "b"}},              // a lone CR ends a line
-      {"a\nb\r\n", {"a\nb"}},            // a lone LF is an ordinary character
-      {"a\r\n\r\n", {"a", ""}},          // two line ends at the end give an empty line
+      {"a\rb", {"a", "b"}},      // a lone CR ends a line
+      {"a\nb\r\n", {"a\nb"}},    // a lone LF is an ordinary character
+      {"a\r\n\r\n", {"a", ""}},  // two line ends at the end give an empty line
       {"\r\n", {""}},
       {"a\r\r\nb", {"a", "", "b"}},
       {"a\n\r\nb\n", {"a\n", "b\n"}},
@@ -82,9 +82,8 @@ TEST(RecordFromLine, FillsEightFields) {
 }
 
 TEST(RecordFromLine, JoiningGivesTheLineBackWhenItHasEightOrMoreParts) {
-  for (const std::wstring line :
-       {L"A~~B~~C~~D~~E~~F~~G~~H", L"~~~~~~~~~~~~~~", L"A~~B~~C~~D~~E~~F~~G~~H~~I~~J",
-        L"A~~B~~~C~~D~~E~~F~~G~~H~"}) {
+  for (const std::wstring line : {L"A~~B~~C~~D~~E~~F~~G~~H", L"~~~~~~~~~~~~~~",
+                                  L"A~~B~~C~~D~~E~~F~~G~~H~~I~~J", L"A~~B~~~C~~D~~E~~F~~G~~H~"}) {
     EXPECT_EQ(join_record(record_from_line(line)), line);
   }
 }
@@ -98,7 +97,7 @@ TEST(CheckRecordText, RefusesWhatTheFileCannotHold) {
   const Case cases[] = {
       {0, L"Acme", L""},
       {7, L"line one\nline two", L""},
-      {7, L"ends with ~", L""},          // nothing follows the notes
+      {7, L"ends with ~", L""},  // nothing follows the notes
       {1, L"a~b", L""},
       {2, L"~lead", L""},
       {4, L"caf\u00E9 \u20AC", L""},

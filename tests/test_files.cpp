@@ -52,7 +52,8 @@ class FaultyFile final : public WritableFile {
     return inner_->write(bytes);
   }
   Status flush() override {
-    return owner_.strikes(Step::flush) ? Status::failure(L"injected flush failure") : inner_->flush();
+    return owner_.strikes(Step::flush) ? Status::failure(L"injected flush failure")
+                                       : inner_->flush();
   }
   Status close() override {
     if (owner_.strikes(Step::close)) {

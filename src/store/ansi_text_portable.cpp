@@ -60,7 +60,9 @@ bool encode_ansi(std::wstring_view text, std::string& out) {
   return true;
 }
 
-bool ansi_ascii_is_standalone() { return true; }
+bool ansi_ascii_is_standalone() {
+  return true;
+}
 
 void upper_case_in_place(std::wstring& text) {
   for (wchar_t& c : text) {

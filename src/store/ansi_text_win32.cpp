@@ -10,7 +10,9 @@
 namespace perlwick {
 namespace {
 
-int checked_length(std::size_t size) { return size > INT_MAX ? -1 : static_cast<int>(size); }
+int checked_length(std::size_t size) {
+  return size > INT_MAX ? -1 : static_cast<int>(size);
+}
 
 }  // namespace
 

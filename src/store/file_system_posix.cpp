@@ -17,11 +17,14 @@ namespace {
 std::wstring reason_of(int error) {
   const char* text = std::strerror(error);
   std::wstring wide;
-  for (const char* p = text; *p != '\0'; ++p) wide += static_cast<wchar_t>(static_cast<unsigned char>(*p));
+  for (const char* p = text; *p != '\0'; ++p)
+    wide += static_cast<wchar_t>(static_cast<unsigned char>(*p));
   return wide;
 }
 
-Status os_failure(int error) { return Status::failure(reason_of(error)); }
+Status os_failure(int error) {
+  return Status::failure(reason_of(error));
+}
 
 class PosixFile final : public WritableFile {
  public:
@@ -69,7 +72,8 @@ class PosixFileSystem final : public FileSystem {
     ReadResult result{ReadOutcome::read, {}};
     struct stat info {};
     bytes.clear();
-    if (::fstat(fd, &info) == 0 && info.st_size > 0) bytes.reserve(static_cast<std::size_t>(info.st_size));
+    if (::fstat(fd, &info) == 0 && info.st_size > 0)
+      bytes.reserve(static_cast<std::size_t>(info.st_size));
     char buffer[1 << 16];
     for (;;) {
       const ssize_t got = ::read(fd, buffer, sizeof buffer);

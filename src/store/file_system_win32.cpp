@@ -29,7 +29,9 @@ std::wstring reason_of(DWORD error) {
   return reason + L" (error " + std::to_wstring(error) + L")";
 }
 
-Status last_failure() { return Status::failure(reason_of(GetLastError())); }
+Status last_failure() {
+  return Status::failure(reason_of(GetLastError()));
+}
 
 class Win32File final : public WritableFile {
  public:

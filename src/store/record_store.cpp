@@ -7,7 +7,9 @@ namespace perlwick {
 RecordStore::RecordStore(std::filesystem::path path, FileSystem& files)
     : path_(std::move(path)), files_(files) {}
 
-std::wstring RecordStore::display_path() const { return path_.wstring(); }
+std::wstring RecordStore::display_path() const {
+  return path_.wstring();
+}
 
 LoadResult RecordStore::recrefresh() {
   std::string bytes;
@@ -100,11 +102,13 @@ Status RecordStore::read_back() {
     table_ = RecordTable::parse(std::move(bytes));
     return Status();
   }
-  const std::wstring why =
-      read.outcome == ReadOutcome::missing ? std::wstring(L"the file has disappeared") : read.reason;
-  return Status::failure(L"The change was saved, but the records file " + display_path() +
-                         L" could not be read back: " + why +
-                         L".\n\nThe program still shows the records as they were before the change.");
+  const std::wstring why = read.outcome == ReadOutcome::missing
+                               ? std::wstring(L"the file has disappeared")
+                               : read.reason;
+  return Status::failure(
+      L"The change was saved, but the records file " + display_path() +
+      L" could not be read back: " + why +
+      L".\n\nThe program still shows the records as they were before the change.");
 }
 
 }  // namespace perlwick

@@ -1,0 +1,26 @@
+# Sourced by the project's commands: installs the Debian packages they need when missing.
+# As root it runs apt-get itself; otherwise it prints the exact command and stops.
+
+# require_packages PACKAGE...
+require_packages() {
+  local missing=()
+  local package
+  for package in "$@"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'install ok installed'; then
+      missing+=("$package")
+    fi
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "Perlwick needs these packages first. Install them with:" >&2
+    echo "  sudo apt-get update && sudo apt-get install -y --no-install-recommends ${missing[*]}" >&2
+    exit 1
+  fi
+  echo "Installing ${missing[*]} ..."
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -qq
+  apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+}
+
+# The tools for the Linux build and its unit tests.
+NATIVE_PACKAGES=(cmake make g++ googletest libgtest-dev libbenchmark-dev)
