@@ -11,12 +11,17 @@ std::wstring RecordStore::display_path() const {
   return path_.wstring();
 }
 
+void RecordStore::adopt(std::string bytes) {
+  table_ = RecordTable::parse(std::move(bytes));
+  ++generation_;
+}
+
 LoadResult RecordStore::recrefresh() {
   std::string bytes;
   const ReadResult read = files_.read_all(path_, bytes);
   switch (read.outcome) {
     case ReadOutcome::read:
-      table_ = RecordTable::parse(std::move(bytes));
+      adopt(std::move(bytes));
       return {LoadOutcome::loaded, {}};
     case ReadOutcome::missing:
       return {LoadOutcome::missing, {}};
@@ -64,7 +69,7 @@ Status RecordStore::catch_up_with_file() {
                            read.reason + L".\n\nNothing was saved.");
   }
   if (read.outcome == ReadOutcome::read && bytes != table_.bytes()) {
-    table_ = RecordTable::parse(std::move(bytes));
+    adopt(std::move(bytes));
   }
   return Status();
 }
@@ -99,7 +104,7 @@ Status RecordStore::read_back() {
   std::string bytes;
   const ReadResult read = files_.read_all(path_, bytes);
   if (read.outcome == ReadOutcome::read) {
-    table_ = RecordTable::parse(std::move(bytes));
+    adopt(std::move(bytes));
     return Status();
   }
   const std::wstring why = read.outcome == ReadOutcome::missing

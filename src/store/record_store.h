@@ -6,6 +6,7 @@
 // failed edit leaves the records file and the table as they were and says why.
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -38,6 +39,8 @@ class RecordStore {
   const RecordTable& table() const { return table_; }
   std::size_t count() const { return table_.count(); }
   const std::filesystem::path& path() const { return path_; }
+  // Changes whenever the table is rebuilt.
+  std::uint64_t generation() const { return generation_; }
 
   // Add inserts record (field 0 is the name) before the first row whose name key sorts
   // after the new one.
@@ -54,10 +57,12 @@ class RecordStore {
   Status write_whole_file(std::string_view content);
   Status read_back();
   std::wstring display_path() const;
+  void adopt(std::string bytes);
 
   std::filesystem::path path_;
   FileSystem& files_;
   RecordTable table_;
+  std::uint64_t generation_ = 0;
 };
 
 }  // namespace perlwick

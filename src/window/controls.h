@@ -1,0 +1,49 @@
+#pragma once
+
+// The operations the window's handlers use on its controls and on the window itself.
+// The program implements them over Win32 windows; the tests implement them in memory.
+// None of them runs a handler: when the program changes the name box's text, Form1 runs
+// the change handler itself.
+
+#include <span>
+#include <string>
+#include <string_view>
+
+namespace perlwick {
+
+class TextControl {
+ public:
+  virtual ~TextControl() = default;
+  virtual std::wstring text() const = 0;
+  // Replaces the text and puts the caret at its end.
+  virtual void set_text(std::wstring_view text) = 0;
+  virtual void set_focus() = 0;
+};
+
+class ComboControl : public TextControl {
+ public:
+  // Empties the list and fills it with items, in order. The text in the edit field, its
+  // caret and its selection stay as they are.
+  virtual void replace_list(std::span<const std::wstring_view> items) = 0;
+};
+
+class ButtonControl {
+ public:
+  virtual ~ButtonControl() = default;
+  virtual void set_enabled(bool enabled) = 0;
+  virtual bool enabled() const = 0;
+};
+
+// The window around the controls and the platform services its handlers need.
+class FormServices {
+ public:
+  virtual ~FormServices() = default;
+  // Height of the whole screen, in twips.
+  virtual int screen_height_twips() const = 0;
+  // Moves the window's outer top-left corner (frame included), in twips.
+  virtual void move_to(int left_twips, int top_twips) = 0;
+  // A modal box titled "Perlwick" with an OK button, telling the user what went wrong.
+  virtual void show_error(std::wstring_view message) = 0;
+};
+
+}  // namespace perlwick

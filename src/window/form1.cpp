@@ -1,0 +1,143 @@
+#include "window/form1.h"
+
+#include <vector>
+
+namespace perlwick {
+
+Form1::Form1(const Form1Controls& controls, FormServices& services,
+             std::filesystem::path records_path, FileSystem& files)
+    : controls_(controls), services_(services), store_(std::move(records_path), files) {}
+
+// ---- Start-up ---------------------------------------------------------------------------
+
+void Form1::Form_Load() {
+  services_.move_to(0, services_.screen_height_twips() - 3000);
+  // A missing or unreadable records file is not an error at start-up: the window opens
+  // with no records, and every edit reads the file again before it writes.
+  (void)recrefresh();
+}
+
+LoadResult Form1::recrefresh() { return store_.recrefresh(); }
+
+// ---- The name box look-up ---------------------------------------------------------------
+
+void Form1::Combo1_GotFocus() {
+  // The list only changes when the table does.
+  if (listed_generation_ == store_.generation()) return;
+  const RecordTable& table = store_.table();
+  std::vector<std::wstring_view> names;
+  names.reserve(table.count());
+  for (std::size_t row = 0; row < table.count(); ++row) names.push_back(table.name(row));
+  controls_.Combo1.replace_list(names);
+  listed_generation_ = store_.generation();
+}
+
+void Form1::Combo1_Change() {
+  if (in_change_) return;
+  in_change_ = true;
+  const std::size_t row = last_match(controls_.Combo1.text());
+  if (row < store_.count()) {
+    show_row(row);
+    controls_.Command1.set_enabled(false);
+  } else {
+    empty_field_boxes();
+    controls_.Command1.set_enabled(true);
+  }
+  in_change_ = false;
+}
+
+void Form1::Combo1_Click(std::wstring_view item) {
+  const std::size_t row = last_match(item);
+  if (row < store_.count()) show_row(row);
+  controls_.Command1.set_enabled(false);
+}
+
+std::size_t Form1::last_match(std::wstring_view text) const {
+  const std::wstring key = name_key(text);
+  const RecordTable& table = store_.table();
+  std::size_t found = table.count();
+  for (std::size_t row = 0; row < table.count(); ++row) {
+    if (table.key(row) == key) found = row;
+  }
+  return found;
+}
+
+void Form1::show_row(std::size_t row) {
+  const Record record = store_.table().record(row);
+  set_name_text(record[0]);
+  for (std::size_t field = 1; field < kNotesField; ++field) {
+    field_box(field).set_text(record[field]);
+  }
+  field_box(kNotesField).set_text(notes_to_box(record[kNotesField]));
+}
+
+void Form1::empty_field_boxes() {
+  for (std::size_t field = 1; field < kFieldCount; ++field) field_box(field).set_text(L"");
+}
+
+void Form1::set_name_text(std::wstring_view text) {
+  if (controls_.Combo1.text() == text) return;
+  controls_.Combo1.set_text(text);
+  Combo1_Change();
+}
+
+TextControl& Form1::field_box(std::size_t field) const {
+  TextControl* const boxes[] = {&controls_.Text2, &controls_.Text3, &controls_.Text4,
+                                &controls_.Text5, &controls_.Text6, &controls_.Text7,
+                                &controls_.Text8};
+  return *boxes[field - 1];
+}
+
+// ---- The edits ----------------------------------------------------------------------------
+
+Record Form1::record_in_boxes() const {
+  Record record;
+  record[0] = controls_.Combo1.text();
+  for (std::size_t field = 1; field < kNotesField; ++field) record[field] = field_box(field).text();
+  record[kNotesField] = notes_from_box(field_box(kNotesField).text());
+  return record;
+}
+
+bool Form1::report(const Status& status) {
+  if (!status.ok()) services_.show_error(status.message());
+  return status.ok();
+}
+
+void Form1::Command1_Click() { report(store_.add(record_in_boxes())); }
+
+void Form1::Command2_Click() { report(store_.update(record_in_boxes())); }
+
+void Form1::Command3_Click() {
+  if (!report(store_.remove(controls_.Combo1.text()))) return;
+  set_name_text(L"");
+  empty_field_boxes();
+}
+
+// ---- Notes --------------------------------------------------------------------------------
+
+std::wstring notes_from_box(std::wstring_view text) {
+  std::wstring notes;
+  notes.reserve(text.size());
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == L'\r') {
+      // CR LF, or a CR on its own, is one line break.
+      if (i + 1 < text.size() && text[i + 1] == L'\n') ++i;
+      notes += L'\n';
+    } else {
+      notes += text[i];
+    }
+  }
+  return notes;
+}
+
+std::wstring notes_to_box(std::wstring_view notes) {
+  std::wstring text;
+  text.reserve(notes.size());
+  for (const wchar_t c : notes) {
+    if (c == L'\n') text += L'\r';
+    text += c;
+  }
+  return text;
+}
+
+}  // namespace perlwick

@@ -1,0 +1,82 @@
+#pragma once
+
+// Form1, the program's one window: its controls, its record store and its event
+// handlers. The Win32 layer creates the controls and calls the handlers; everything the
+// handlers decide is here.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+#include "store/record_store.h"
+#include "window/controls.h"
+
+namespace perlwick {
+
+struct Form1Controls {
+  ComboControl& Combo1;  // product name
+  TextControl& Text2;    // URL
+  TextControl& Text3;    // affiliate link
+  TextControl& Text4;    // username
+  TextControl& Text5;    // password
+  TextControl& Text6;    // commission %
+  TextControl& Text7;    // date joined
+  TextControl& Text8;    // notes
+  ButtonControl& Command1;  // "Add"
+};
+
+class Form1 {
+ public:
+  Form1(const Form1Controls& controls, FormServices& services, std::filesystem::path records_path,
+        FileSystem& files = native_file_system());
+
+  // Start-up: places the window at the bottom left of the screen and loads the records.
+  void Form_Load();
+
+  // The name box look-up.
+  void Combo1_GotFocus();
+  void Combo1_Change();
+  // The user chose item from the name box's list.
+  void Combo1_Click(std::wstring_view item);
+
+  // "Add", "Update" and "Delete".
+  void Command1_Click();
+  void Command2_Click();
+  void Command3_Click();
+
+  // Reloads the record table from the records file.
+  LoadResult recrefresh();
+
+  const RecordStore& store() const { return store_; }
+
+ private:
+  // The field boxes Text2 to Text8, for fields 1 to 7.
+  TextControl& field_box(std::size_t field) const;
+  // Sets the name box's text; a real change runs Combo1_Change, as typing does.
+  void set_name_text(std::wstring_view text);
+  // Shows the row's name in the name box and its fields in the field boxes.
+  void show_row(std::size_t row);
+  void empty_field_boxes();
+  // The last row whose name matches text, or count() when none does.
+  std::size_t last_match(std::wstring_view text) const;
+  // The record the boxes hold.
+  Record record_in_boxes() const;
+  // Shows a failed edit's message; true when the edit succeeded.
+  bool report(const Status& status);
+
+  Form1Controls controls_;
+  FormServices& services_;
+  RecordStore store_;
+  // Set while the change look-up runs: a change it makes itself is not looked up again,
+  // which stops the cascade between names that differ only in case.
+  bool in_change_ = false;
+  // The table the name box's list was last filled from.
+  std::uint64_t listed_generation_ = UINT64_MAX;
+};
+
+// Line breaks: the notes box writes CR LF, the records file keeps LF.
+std::wstring notes_from_box(std::wstring_view text);
+std::wstring notes_to_box(std::wstring_view notes);
+
+}  // namespace perlwick
