@@ -17,7 +17,9 @@ void Form1::Form_Load() {
   (void)recrefresh();
 }
 
-LoadResult Form1::recrefresh() { return store_.recrefresh(); }
+LoadResult Form1::recrefresh() {
+  return store_.recrefresh();
+}
 
 // ---- The name box look-up ---------------------------------------------------------------
 
@@ -103,9 +105,13 @@ bool Form1::report(const Status& status) {
   return status.ok();
 }
 
-void Form1::Command1_Click() { report(store_.add(record_in_boxes())); }
+void Form1::Command1_Click() {
+  report(store_.add(record_in_boxes()));
+}
 
-void Form1::Command2_Click() { report(store_.update(record_in_boxes())); }
+void Form1::Command2_Click() {
+  report(store_.update(record_in_boxes()));
+}
 
 void Form1::Command3_Click() {
   if (!report(store_.remove(controls_.Combo1.text()))) return;

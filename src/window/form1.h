@@ -15,14 +15,14 @@
 namespace perlwick {
 
 struct Form1Controls {
-  ComboControl& Combo1;  // product name
-  TextControl& Text2;    // URL
-  TextControl& Text3;    // affiliate link
-  TextControl& Text4;    // username
-  TextControl& Text5;    // password
-  TextControl& Text6;    // commission %
-  TextControl& Text7;    // date joined
-  TextControl& Text8;    // notes
+  ComboControl& Combo1;     // product name
+  TextControl& Text2;       // URL
+  TextControl& Text3;       // affiliate link
+  TextControl& Text4;       // username
+  TextControl& Text5;       // password
+  TextControl& Text6;       // commission %
+  TextControl& Text7;       // date joined
+  TextControl& Text8;       // notes
   ButtonControl& Command1;  // "Add"
 };
 

@@ -1,0 +1,300 @@
+// The main window's handlers against in-memory controls: start-up, the name box look-up,
+// the state of "Add", and the edits with their failures.
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+#include "memory_controls.h"
+#include "test_files.h"
+#include "window/form1.h"
+
+namespace perlwick {
+namespace {
+
+using testing::FaultyFileSystem;
+using testing::Log;
+using testing::MemoryButton;
+using testing::MemoryCombo;
+using testing::MemoryServices;
+using testing::MemoryText;
+using testing::read_file;
+using testing::Step;
+using testing::TempDir;
+using testing::write_file;
+
+// A record line whose fields after the name say which line it was.
+std::string line(const std::string& name, const std::string& tag) {
+  return name + "~~url " + tag + "~~link " + tag + "~~user " + tag + "~~pw " + tag + "~~" + tag +
+         "%~~date " + tag + "~~notes " + tag + "\r\n";
+}
+
+std::wstring wide(const std::string& text) {
+  return std::wstring(text.begin(), text.end());
+}
+
+class Form1Test : public ::testing::Test {
+ protected:
+  // Starts the window on a records file holding bytes (none: no file).
+  void start(const std::string* bytes) {
+    if (bytes != nullptr) write_file(path(), *bytes);
+    form = std::make_unique<Form1>(
+        Form1Controls{combo, text2, text3, text4, text5, text6, text7, text8, add}, services,
+        path(), files);
+    form->Form_Load();
+    form->Combo1_GotFocus();
+    log.clear();
+  }
+  void start(const std::string& bytes) { start(&bytes); }
+
+  std::filesystem::path path() const { return dir.file("records.txt"); }
+
+  void type(const std::wstring& text) {
+    combo.type(text);
+    form->Combo1_Change();
+  }
+
+  // The texts of Text2 to Text8.
+  std::vector<std::wstring> fields() const {
+    return {text2.text(), text3.text(), text4.text(), text5.text(),
+            text6.text(), text7.text(), text8.text()};
+  }
+  std::vector<std::wstring> fields_of(const std::string& tag) const {
+    const std::wstring t = wide(tag);
+    return {L"url " + t, L"link " + t, L"user " + t, L"pw " + t,
+            t + L"%",    L"date " + t, L"notes " + t};
+  }
+  void fill_boxes(const std::wstring& name, const std::wstring& tag) {
+    combo.type(name);
+    MemoryText* boxes[] = {&text2, &text3, &text4, &text5, &text6, &text7, &text8};
+    for (std::size_t i = 0; i < 7; ++i) boxes[i]->type(tag + L" " + std::to_wstring(i + 1));
+  }
+
+  TempDir dir;
+  FaultyFileSystem files;
+  Log log;
+  MemoryCombo combo{log};
+  MemoryText text2{L"Text2", log}, text3{L"Text3", log}, text4{L"Text4", log}, text5{L"Text5", log},
+      text6{L"Text6", log}, text7{L"Text7", log}, text8{L"Text8", log};
+  MemoryButton add;
+  MemoryServices services;
+  std::unique_ptr<Form1> form;
+};
+
+TEST_F(Form1Test, StartsAtTheBottomLeftWithTheRecordsListed) {
+  services.screen_height = 11520;  // 768 pixels
+  start(line("Zulu", "z") + line("alpha", "a") + line("", "e") + line("Zulu", "z2"));
+  EXPECT_EQ(services.moved_left, 0);
+  EXPECT_EQ(services.moved_top, 8520);
+  EXPECT_EQ(combo.list, (std::vector<std::wstring>{L"Zulu", L"alpha", L"", L"Zulu"}));
+  EXPECT_FALSE(add.enabled());
+  EXPECT_TRUE(services.errors.empty());
+}
+
+TEST_F(Form1Test, StartsQuietlyWithoutARecordsFile) {
+  start(nullptr);
+  EXPECT_TRUE(combo.list.empty());
+  EXPECT_TRUE(services.errors.empty());
+  type(L"New");
+  EXPECT_TRUE(add.enabled());
+}
+
+TEST_F(Form1Test, StartsQuietlyWhenTheRecordsFileCannotBeRead) {
+  files.fail(Step::read, 1);
+  start(line("Acme", "a"));
+  EXPECT_TRUE(services.errors.empty());
+  EXPECT_EQ(form->store().count(), 0u);
+}
+
+TEST_F(Form1Test, TypingLooksTheNameUp) {
+  struct Case {
+    std::wstring typed;
+    std::wstring name_after;
+    std::string shown;  // tag of the record shown; empty: boxes emptied
+  };
+  const Case cases[] = {
+      {L"Acme", L"Acme", "a"},
+      {L"Ac", L"Ac", ""},  // a prefix is no match
+      {L"Acme!", L"Acme!", ""},
+      {L"acme", L"Acme", "a"},  // the stored spelling replaces the typed one
+      {L"BETA", L"beta", "b"},
+      {L" Acme", L" Acme", ""},  // spaces count
+      {L"Acme ", L"Acme ", ""},
+      {L"", L"", ""},
+      {L"Twice", L"Twice", "t2"},  // the later row wins
+      {L"\u00E9t\u00E9", L"\u00C9T\u00C9", "e"},
+  };
+  start(line("Acme", "a") + line("beta", "b") + line("Twice", "t1") + line("Twice", "t2") +
+        line("\xC9T\xC9", "e"));
+  for (const Case& c : cases) {
+    type(L"previous");  // no match: empties the boxes, enables "Add"
+    text2.type(L"left over");
+    type(c.typed);
+    EXPECT_EQ(combo.text(), c.name_after) << c.typed.size();
+    if (c.shown.empty()) {
+      EXPECT_EQ(fields(), std::vector<std::wstring>(7)) << c.typed.size();
+      EXPECT_TRUE(add.enabled());
+    } else {
+      EXPECT_EQ(fields(), fields_of(c.shown)) << c.typed.size();
+      EXPECT_FALSE(add.enabled());
+    }
+  }
+}
+
+TEST_F(Form1Test, NamesThatDifferOnlyInCaseEndInTheStateOfOnePass) {
+  start(line("Acme", "first") + line("ACME", "second"));
+  for (const std::wstring typed : {L"acme", L"Acme", L"ACME", L"aCmE"}) {
+    type(typed);
+    EXPECT_EQ(combo.text(), L"ACME");
+    EXPECT_EQ(fields(), fields_of("second"));
+    EXPECT_FALSE(add.enabled());
+  }
+  // The choice look-up too.
+  form->Combo1_Click(L"Acme");
+  EXPECT_EQ(combo.text(), L"ACME");
+  EXPECT_EQ(fields(), fields_of("second"));
+}
+
+TEST_F(Form1Test, AnEmptyNameMatchesOnlyARecordWithAnEmptyName) {
+  start(line("", "empty") + line("Acme", "a"));
+  type(L"Acme");
+  type(L"");
+  EXPECT_EQ(fields(), fields_of("empty"));
+  EXPECT_FALSE(add.enabled());
+}
+
+TEST_F(Form1Test, ChoosingFromTheListShowsTheRecordAndDisablesAdd) {
+  start(line("Acme", "a") + line("beta", "b") + line("acme", "a2"));
+  type(L"zzz");
+  ASSERT_TRUE(add.enabled());
+  form->Combo1_Click(L"Acme");
+  EXPECT_EQ(combo.text(), L"acme");
+  EXPECT_EQ(fields(), fields_of("a2"));
+  EXPECT_FALSE(add.enabled());
+
+  // A choice that matches nothing empties nothing, and "Add" still ends disabled.
+  text2.type(L"kept");
+  type(L"beta");
+  text2.type(L"kept");
+  add.set_enabled(true);
+  form->Combo1_Click(L"gone");
+  EXPECT_EQ(text2.text(), L"kept");
+  EXPECT_FALSE(add.enabled());
+}
+
+TEST_F(Form1Test, TheListIsRebuiltFromTheTableWhenTheNameBoxTakesTheFocus) {
+  start(line("Acme", "a"));
+  type(L"Beta");
+  fill_boxes(L"Beta", L"b");
+  form->Command1_Click();
+  EXPECT_EQ(combo.list, (std::vector<std::wstring>{L"Acme"}));  // not yet
+  form->Combo1_GotFocus();
+  EXPECT_EQ(combo.list, (std::vector<std::wstring>{L"Acme", L"Beta"}));
+  EXPECT_EQ(combo.text(), L"Beta");  // the typed text stays
+}
+
+TEST_F(Form1Test, AddStoresTheBoxesAndChangesNothingInTheWindow) {
+  start(line("ALPHA", "a") + line("Delta", "d"));
+  type(L"beta");
+  fill_boxes(L"beta", L"b");
+  text8.type(L"line one\r\nline two");
+  log.clear();
+  form->Command1_Click();
+  EXPECT_TRUE(services.errors.empty());
+  EXPECT_EQ(read_file(path()), line("ALPHA", "a") +
+                                   "beta~~b 1~~b 2~~b 3~~b 4~~b 5~~b 6~~line one\nline two\r\n" +
+                                   line("Delta", "d"));
+  EXPECT_TRUE(log.empty());
+  EXPECT_TRUE(add.enabled());
+
+  // Pressing it again stores a second identical record right after the first.
+  form->Command1_Click();
+  EXPECT_EQ(form->store().count(), 4u);
+  EXPECT_EQ(form->store().table().name(2), L"beta");
+
+  // Shown again, the notes have the box's line breaks.
+  type(L"x");
+  type(L"BETA");
+  EXPECT_EQ(text8.text(), L"line one\r\nline two");
+}
+
+TEST_F(Form1Test, UpdateOverwritesEveryMatchingRecord) {
+  start(line("ACME", "1") + line("Acme", "2") + line("Other", "o"));
+  fill_boxes(L"Acme", L"u");
+  form->Command2_Click();
+  const std::string updated = "Acme~~u 1~~u 2~~u 3~~u 4~~u 5~~u 6~~u 7\r\n";
+  EXPECT_EQ(read_file(path()), updated + updated + line("Other", "o"));
+}
+
+TEST_F(Form1Test, DeleteRemovesTheRecordThenEmptiesTheNameBoxAndTheFields) {
+  start(line("Acme", "a") + line("ACME", "b") + line("Other", "o"));
+  type(L"acme");
+  log.clear();
+  form->Command3_Click();
+  EXPECT_EQ(read_file(path()), line("Other", "o"));
+  EXPECT_EQ(combo.text(), L"");
+  EXPECT_EQ(fields(), std::vector<std::wstring>(7));
+  EXPECT_TRUE(add.enabled());
+  // The name box is emptied first (its look-up then empties the fields), then the fields.
+  ASSERT_GE(log.size(), 15u);
+  EXPECT_EQ(log.front(), L"Combo1=");
+  EXPECT_EQ(std::vector<std::wstring>(log.end() - 7, log.end()),
+            (std::vector<std::wstring>{L"Text2=", L"Text3=", L"Text4=", L"Text5=", L"Text6=",
+                                       L"Text7=", L"Text8="}));
+}
+
+TEST_F(Form1Test, RefusedTextIsReportedAndEveryBoxKeepsItsText) {
+  start(line("Acme", "a"));
+  const std::string before = read_file(path());
+  fill_boxes(L"New~~Name", L"n");
+  form->Command1_Click();
+  ASSERT_EQ(services.errors.size(), 1u);
+  EXPECT_NE(services.errors[0].find(L"Product Name"), std::wstring::npos);
+  EXPECT_EQ(combo.text(), L"New~~Name");
+  EXPECT_EQ(text3.text(), L"n 2");
+
+  fill_boxes(L"Acme", L"n");
+  text7.type(L"2024-01-15~");
+  form->Command2_Click();
+  ASSERT_EQ(services.errors.size(), 2u);
+  EXPECT_NE(services.errors[1].find(L"Date Joined"), std::wstring::npos);
+  EXPECT_EQ(read_file(path()), before);
+}
+
+TEST_F(Form1Test, AFailedEditIsReportedAndTheWindowKeepsEverything) {
+  start(line("Acme", "a"));
+  const std::string before = read_file(path());
+  files.fail(Step::replace);
+  for (const auto press :
+       {&Form1::Command1_Click, &Form1::Command2_Click, &Form1::Command3_Click}) {
+    fill_boxes(L"Acme", L"f");
+    (form.get()->*press)();
+    EXPECT_EQ(combo.text(), L"Acme");
+    EXPECT_EQ(text8.text(), L"f 7");
+  }
+  ASSERT_EQ(services.errors.size(), 3u);
+  for (const auto& error : services.errors) {
+    EXPECT_NE(error.find(L"injected replace failure"), std::wstring::npos);
+  }
+  EXPECT_EQ(read_file(path()), before);
+  EXPECT_EQ(form->store().count(), 1u);
+}
+
+TEST(Notes, LineBreaksBecomeLineFeedsAndBack) {
+  struct Case {
+    std::wstring box, stored;
+  };
+  const Case cases[] = {
+      {L"", L""},         {L"one", L"one"}, {L"one\r\ntwo", L"one\ntwo"}, {L"\r\n\r\n", L"\n\n"},
+      {L"a\rb", L"a\nb"},  // a lone CR is a line break too
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(notes_from_box(c.box), c.stored);
+    if (c.box.find(L"\r\n") != std::wstring::npos || c.box.find(L'\r') == std::wstring::npos) {
+      EXPECT_EQ(notes_to_box(c.stored), c.box);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace perlwick

@@ -1,0 +1,76 @@
+#pragma once
+
+// In-memory controls and window services for driving Form1 in tests. Every change the
+// handlers make is written to a shared log, so tests can check the order of changes.
+
+#include <string>
+#include <vector>
+
+#include "window/controls.h"
+
+namespace perlwick::testing {
+
+using Log = std::vector<std::wstring>;
+
+class MemoryText : public TextControl {
+ public:
+  MemoryText(std::wstring name, Log& log) : name_(std::move(name)), log_(log) {}
+  std::wstring text() const override { return text_; }
+  void set_text(std::wstring_view text) override {
+    text_ = text;
+    log_.push_back(name_ + L"=" + text_);
+  }
+  void set_focus() override { log_.push_back(name_ + L" focus"); }
+  // What typing does: the text changes without the program's set_text.
+  void type(std::wstring_view text) { text_ = text; }
+
+ private:
+  std::wstring name_;
+  Log& log_;
+  std::wstring text_;
+};
+
+class MemoryCombo final : public ComboControl {
+ public:
+  explicit MemoryCombo(Log& log) : box_(L"Combo1", log), log_(log) {}
+  std::wstring text() const override { return box_.text(); }
+  void set_text(std::wstring_view text) override { box_.set_text(text); }
+  void set_focus() override { box_.set_focus(); }
+  void replace_list(std::span<const std::wstring_view> items) override {
+    list.assign(items.begin(), items.end());
+    log_.push_back(L"Combo1 list");
+  }
+  void type(std::wstring_view text) { box_.type(text); }
+
+  std::vector<std::wstring> list;
+
+ private:
+  MemoryText box_;
+  Log& log_;
+};
+
+class MemoryButton final : public ButtonControl {
+ public:
+  void set_enabled(bool enabled) override { enabled_ = enabled; }
+  bool enabled() const override { return enabled_; }
+
+ private:
+  bool enabled_ = false;
+};
+
+class MemoryServices final : public FormServices {
+ public:
+  int screen_height_twips() const override { return screen_height; }
+  void move_to(int left, int top) override {
+    moved_left = left;
+    moved_top = top;
+  }
+  void show_error(std::wstring_view message) override { errors.emplace_back(message); }
+
+  int screen_height = 11520;
+  int moved_left = -1;
+  int moved_top = -1;
+  std::vector<std::wstring> errors;
+};
+
+}  // namespace perlwick::testing
