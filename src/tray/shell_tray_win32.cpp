@@ -1,0 +1,33 @@
+#include "tray/shell_tray_win32.h"
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <cstddef>
+#include <cstring>
+
+namespace perlwick {
+
+// The record is the shell's first, ANSI NOTIFYICONDATA, field for field.
+static_assert(kNotifyIconRecordSize == NOTIFYICONDATAA_V1_SIZE);
+static_assert(sizeof(void*) != 4 || NOTIFYICONDATAA_V1_SIZE == 88);
+static_assert(offsetof(NotifyIconRecord, hWnd) == offsetof(NOTIFYICONDATAA, hWnd));
+static_assert(offsetof(NotifyIconRecord, uID) == offsetof(NOTIFYICONDATAA, uID));
+static_assert(offsetof(NotifyIconRecord, uFlags) == offsetof(NOTIFYICONDATAA, uFlags));
+static_assert(offsetof(NotifyIconRecord, uCallbackMessage) ==
+              offsetof(NOTIFYICONDATAA, uCallbackMessage));
+static_assert(offsetof(NotifyIconRecord, hIcon) == offsetof(NOTIFYICONDATAA, hIcon));
+static_assert(offsetof(NotifyIconRecord, szTip) == offsetof(NOTIFYICONDATAA, szTip));
+static_assert(sizeof(NotifyIconRecord::szTip) == 64);
+static_assert(NIM_ADD == 0 && NIM_MODIFY == 1 && NIM_DELETE == 2);
+static_assert((NIF_MESSAGE | NIF_ICON | NIF_TIP) == kTrayFlags);
+static_assert(WM_MOUSEMOVE == kTrayCallbackMessage);
+
+bool Win32ShellTray::notify(TrayCall call, const NotifyIconRecord& record) {
+  NOTIFYICONDATAA data;
+  std::memset(&data, 0, sizeof data);
+  std::memcpy(&data, &record, sizeof record);
+  return Shell_NotifyIconA(static_cast<DWORD>(call), &data) != FALSE;
+}
+
+}  // namespace perlwick

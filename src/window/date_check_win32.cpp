@@ -1,0 +1,16 @@
+#include <windows.h>
+#include <oleauto.h>
+
+#include <string>
+
+#include "window/date_check.h"
+
+namespace perlwick {
+
+bool text_is_date(std::wstring_view text) {
+  std::wstring copy(text);  // VarDateFromStr wants a writable, NUL-terminated string
+  DATE date = 0;
+  return SUCCEEDED(VarDateFromStr(copy.data(), LOCALE_USER_DEFAULT, 0, &date));
+}
+
+}  // namespace perlwick
