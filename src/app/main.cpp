@@ -1,0 +1,38 @@
+// Perlwick's start: creates the window Form1, runs its load step, shows it and runs the
+// window's messages until it is closed.
+
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <exception>
+
+#include "resource.h"
+#include "window/control_ids.h"
+#include "window/win32_main_window.h"
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*command_line*/,
+                    int /*show*/) {
+  INITCOMMONCONTROLSEX common_controls{};
+  common_controls.dwSize = sizeof(common_controls);
+  common_controls.dwICC = ICC_STANDARD_CLASSES;
+  InitCommonControlsEx(&common_controls);
+
+  try {
+    perlwick::win32::MainWindow window(instance, IDI_PERLWICK);
+    // Creates the window and its controls and runs the load step: the window is placed
+    // and the records are loaded.
+    if (!window.create()) {
+      MessageBoxW(nullptr, L"Windows could not create Perlwick's window.",
+                  perlwick::ids::kWindowTitle, MB_OK | MB_ICONWARNING);
+      return 1;
+    }
+    // The tray icon is added here, before the window is shown (issue 4).
+    window.show();
+    return window.run_message_loop();
+  } catch (const std::exception&) {
+    MessageBoxW(nullptr, L"Perlwick could not start.", perlwick::ids::kWindowTitle,
+                MB_OK | MB_ICONWARNING);
+    return 1;
+  }
+}

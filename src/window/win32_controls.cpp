@@ -1,0 +1,140 @@
+#include "window/win32_controls.h"
+
+#include <new>
+#include <stdexcept>
+
+namespace perlwick::win32 {
+
+namespace {
+
+// Puts the caret after the last character of an edit field.
+void caret_to_end(HWND edit) {
+  const LRESULT length = SendMessageW(edit, WM_GETTEXTLENGTH, 0, 0);
+  SendMessageW(edit, EM_SETSEL, static_cast<WPARAM>(length), length);
+  SendMessageW(edit, EM_SCROLLCARET, 0, 0);
+}
+
+// Turns a window's drawing off for as long as it lives.
+class RedrawOff {
+ public:
+  explicit RedrawOff(HWND hwnd) : hwnd_(hwnd) { SendMessageW(hwnd_, WM_SETREDRAW, FALSE, 0); }
+  ~RedrawOff() {
+    SendMessageW(hwnd_, WM_SETREDRAW, TRUE, 0);
+    RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+  }
+  RedrawOff(const RedrawOff&) = delete;
+  RedrawOff& operator=(const RedrawOff&) = delete;
+
+ private:
+  HWND hwnd_;
+};
+
+}  // namespace
+
+std::wstring window_text(HWND hwnd) {
+  const int length = GetWindowTextLengthW(hwnd);
+  if (length <= 0) return {};
+  std::wstring text(static_cast<std::size_t>(length) + 1, L'\0');
+  SetLastError(ERROR_SUCCESS);
+  const int copied = GetWindowTextW(hwnd, text.data(), length + 1);
+  // Reading a box must never quietly give an empty text: an edit would store it.
+  if (copied <= 0 && GetLastError() != ERROR_SUCCESS) {
+    throw std::runtime_error("Windows could not read the text of a box.");
+  }
+  text.resize(static_cast<std::size_t>(copied > 0 ? copied : 0));
+  return text;
+}
+
+// ---- EditBox ------------------------------------------------------------------------------
+
+void EditBox::set_text(std::wstring_view text) {
+  const std::wstring copy(text);
+  ProgramWrites::Scope program_write(writes_);
+  SetWindowTextW(hwnd_, copy.c_str());
+  caret_to_end(hwnd_);
+}
+
+void EditBox::set_focus() {
+  SetFocus(hwnd_);
+}
+
+// ---- NameBox ------------------------------------------------------------------------------
+
+NameBox::NameBox(HWND combo, ProgramWrites& writes)
+    : combo_(combo), edit_(nullptr), writes_(writes) {
+  COMBOBOXINFO info{};
+  info.cbSize = sizeof(info);
+  if (GetComboBoxInfo(combo_, &info)) edit_ = info.hwndItem;
+  if (edit_ == nullptr) edit_ = FindWindowExW(combo_, nullptr, L"Edit", nullptr);
+}
+
+void NameBox::write_text(const std::wstring& text) {
+  ProgramWrites::Scope program_write(writes_);
+  SetWindowTextW(combo_, text.c_str());
+}
+
+void NameBox::set_text(std::wstring_view text) {
+  write_text(std::wstring(text));
+  if (edit_ != nullptr) caret_to_end(edit_);
+}
+
+void NameBox::set_focus() {
+  SetFocus(combo_);
+}
+
+void NameBox::replace_list(std::span<const std::wstring_view> items) {
+  // Emptying a drop-down combo box's list also empties its edit field: keep what the user
+  // has typed there, with its caret and selection.
+  const std::wstring text = window_text(combo_);
+  DWORD selection_start = 0;
+  DWORD selection_end = 0;
+  if (edit_ != nullptr) {
+    SendMessageW(edit_, EM_GETSEL, reinterpret_cast<WPARAM>(&selection_start),
+                 reinterpret_cast<LPARAM>(&selection_end));
+  }
+  std::size_t characters = 0;
+  for (const std::wstring_view item : items) characters += item.size() + 1;
+
+  bool filled = true;
+  ProgramWrites::Scope program_write(writes_);
+  {
+    RedrawOff redraw_off(combo_);
+    SendMessageW(combo_, CB_RESETCONTENT, 0, 0);
+    SendMessageW(combo_, CB_INITSTORAGE, items.size(),
+                 static_cast<LPARAM>(characters * sizeof(wchar_t)));
+    try {
+      std::wstring entry;
+      for (const std::wstring_view item : items) {
+        entry.assign(item);
+        const LRESULT added =
+            SendMessageW(combo_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
+        if (added == CB_ERR || added == CB_ERRSPACE) {
+          filled = false;
+          break;
+        }
+      }
+    } catch (const std::bad_alloc&) {
+      filled = false;
+    }
+    if (window_text(combo_) != text) SetWindowTextW(combo_, text.c_str());
+    if (edit_ != nullptr) {
+      SendMessageW(edit_, EM_SETSEL, selection_start, static_cast<LPARAM>(selection_end));
+    }
+  }
+  if (!filled) throw std::runtime_error("Windows could not fill the product name list.");
+}
+
+std::optional<std::wstring> NameBox::chosen_item() const {
+  const LRESULT index = SendMessageW(combo_, CB_GETCURSEL, 0, 0);
+  if (index == CB_ERR) return std::nullopt;
+  const LRESULT length = SendMessageW(combo_, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
+  if (length == CB_ERR) return std::nullopt;
+  std::wstring item(static_cast<std::size_t>(length) + 1, L'\0');
+  const LRESULT copied = SendMessageW(combo_, CB_GETLBTEXT, static_cast<WPARAM>(index),
+                                      reinterpret_cast<LPARAM>(item.data()));
+  if (copied == CB_ERR) return std::nullopt;
+  item.resize(static_cast<std::size_t>(copied));
+  return item;
+}
+
+}  // namespace perlwick::win32

@@ -1,0 +1,95 @@
+#pragma once
+
+// The window's controls over real Win32 windows: edit boxes, the name box (a drop-down
+// combo box) and push buttons. Text the program puts into a control is never reported back
+// as typing: while a control is being written, the window ignores the change notifications
+// it may cause.
+
+#include <windows.h>
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "window/controls.h"
+
+namespace perlwick::win32 {
+
+// Counts the program's own writes into the controls. While one is under way, a change
+// notification comes from the program, not from the user.
+class ProgramWrites {
+ public:
+  bool active() const { return depth_ > 0; }
+
+  class Scope {
+   public:
+    explicit Scope(ProgramWrites& writes) : writes_(writes) { ++writes_.depth_; }
+    ~Scope() { --writes_.depth_; }
+    Scope(const Scope&) = delete;
+    Scope& operator=(const Scope&) = delete;
+
+   private:
+    ProgramWrites& writes_;
+  };
+
+ private:
+  int depth_ = 0;
+};
+
+// The whole text of a window (an edit box, or a combo box's edit field).
+std::wstring window_text(HWND hwnd);
+
+class EditBox final : public TextControl {
+ public:
+  EditBox(HWND hwnd, ProgramWrites& writes) : hwnd_(hwnd), writes_(writes) {}
+
+  std::wstring text() const override { return window_text(hwnd_); }
+  void set_text(std::wstring_view text) override;
+  void set_focus() override;
+
+  HWND hwnd() const { return hwnd_; }
+
+ private:
+  HWND hwnd_;
+  ProgramWrites& writes_;
+};
+
+class NameBox final : public ComboControl {
+ public:
+  NameBox(HWND combo, ProgramWrites& writes);
+
+  std::wstring text() const override { return window_text(combo_); }
+  void set_text(std::wstring_view text) override;
+  void set_focus() override;
+  void replace_list(std::span<const std::wstring_view> items) override;
+
+  HWND hwnd() const { return combo_; }
+  // The combo box's own edit field, where the user types.
+  HWND edit() const { return edit_; }
+  // The text of the list item that is chosen, if one is.
+  std::optional<std::wstring> chosen_item() const;
+
+ private:
+  // Writes text into the edit field without it counting as typing.
+  void write_text(const std::wstring& text);
+
+  HWND combo_;
+  HWND edit_;
+  ProgramWrites& writes_;
+};
+
+class PushButton final : public ButtonControl {
+ public:
+  explicit PushButton(HWND hwnd) : hwnd_(hwnd) {}
+
+  void set_enabled(bool enabled) override { EnableWindow(hwnd_, enabled ? TRUE : FALSE); }
+  bool enabled() const override { return IsWindowEnabled(hwnd_) != FALSE; }
+
+  HWND hwnd() const { return hwnd_; }
+
+ private:
+  HWND hwnd_;
+};
+
+}  // namespace perlwick::win32
