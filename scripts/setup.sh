@@ -23,4 +23,8 @@ require_packages() {
 }
 
 # The tools for the Linux build and its unit tests.
-NATIVE_PACKAGES=(cmake make g++ googletest libgtest-dev libbenchmark-dev)
+NATIVE_PACKAGES=(cmake make g++ googletest libgtest-dev libbenchmark-dev python3)
+# The cross compilers for the Windows program (x86-64 and x86).
+MINGW_PACKAGES=(cmake make g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools)
+# Wine, to run the Windows program on Linux, with the fonts its window uses.
+WINE_PACKAGES=(wine wine64 fonts-wine)
