@@ -1,0 +1,461 @@
+// The real program under Wine, driven from outside: its window at start-up, the look-up
+// in the name box, the edits with the records file's exact bytes afterwards, the
+// keyboard, a failing write and closing.
+
+#include <cstdlib>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "program_driver.h"
+#include "window/control_ids.h"
+
+namespace perlwick::e2e {
+namespace {
+
+// One line of the records file: the fields joined by "~~", then CR LF.
+std::string line(std::initializer_list<std::string_view> fields) {
+  std::string out;
+  for (const std::string_view field : fields) {
+    if (!out.empty()) out += "~~";
+    out += field;
+  }
+  return out + "\r\n";
+}
+
+const std::string kAcme = line({"Acme", "https://acme.example", "https://acme.example/?ref=pw",
+                                "ann", "s3cret", "10%", "2021-03-04", "first line\nsecond line"});
+const std::string kAlpha = line({"ALPHA", "https://alpha.example", "", "", "", "", "", ""});
+const std::string kBeta = line({"beta", "https://beta.example", "", "bea", "", "", "", ""});
+const std::string kDelta = line(
+    {"Delta", "https://delta.example", "d-link", "dee", "pw", "7%", "2020-02-02", "old notes"});
+const std::string kZeta = line({"Zeta", "https://zeta.example", "", "", "", "", "", ""});
+const std::string kZulu = line({"Zulu", "", "", "", "", "", "", ""});
+
+constexpr int kFieldBoxes[] = {ids::Text2, ids::Text3, ids::Text4, ids::Text5,
+                               ids::Text6, ids::Text7, ids::Text8};
+
+using Fields = std::vector<std::wstring>;
+const Fields kNoFields(7);
+const Fields kAcmeFields = {
+    L"https://acme.example", L"https://acme.example/?ref=pw", L"ann", L"s3cret", L"10%",
+    L"2021-03-04",           L"first line\r\nsecond line"};
+
+Fields fields(const Program& program) {
+  Fields texts;
+  for (const int id : kFieldBoxes) texts.push_back(program.text(id));
+  return texts;
+}
+
+void fill_fields(const Program& program, const Fields& texts) {
+  for (std::size_t i = 0; i < texts.size(); ++i) program.set_text(kFieldBoxes[i], texts[i]);
+}
+
+// Length in pixels that stands for a length in twips at the screen's DPI. A length that
+// is no whole number of pixels may be rounded either way.
+::testing::AssertionResult same_length(int pixels, int twips) {
+  if (std::abs(pixels * 1440 - twips * screen_dpi()) < 1440) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure()
+         << pixels << " px is not " << twips << " twips at " << screen_dpi() << " DPI";
+}
+
+// ---- Start-up ---------------------------------------------------------------------------
+
+TEST(StartUp, OpensAtTheBottomLeftWithTheRecordsListedInFileOrder) {
+  const std::string records = kZeta + kAcme + kBeta;
+  write_records(records);
+  Program program;
+
+  // The outer corner, frame included, sits 3000 twips above the screen's bottom edge.
+  EXPECT_EQ(program.window_rect().left, 0);
+  EXPECT_EQ(program.window_rect().top, GetSystemMetrics(SM_CYSCREEN) - px(3000));
+  EXPECT_EQ(program.client_rect(), (Rect{0, 0, px(9870), px(1965)}));
+  wchar_t title[32] = {};
+  GetWindowTextW(program.window(), title, 32);
+  EXPECT_STREQ(title, L"Perlwick");
+
+  EXPECT_EQ(program.focus(), ids::Combo1);
+  EXPECT_EQ(program.list(), (std::vector<std::wstring>{L"Zeta", L"Acme", L"beta"}));
+  EXPECT_EQ(program.text(ids::Combo1), L"");
+  EXPECT_EQ(fields(program), kNoFields);
+  EXPECT_FALSE(program.enabled(ids::Command1));
+  EXPECT_TRUE(program.enabled(ids::Command2));
+  EXPECT_TRUE(program.enabled(ids::Command3));
+  EXPECT_TRUE(program.enabled(ids::Command4));
+  EXPECT_FALSE(program.message_box());
+  EXPECT_EQ(read_records(), records);
+}
+
+TEST(StartUp, OpensEmptyAndQuietWithoutARecordsFile) {
+  remove_records();
+  Program program;
+
+  EXPECT_EQ(program.list(), std::vector<std::wstring>{});
+  EXPECT_EQ(program.text(ids::Combo1), L"");
+  EXPECT_EQ(fields(program), kNoFields);
+  EXPECT_FALSE(program.enabled(ids::Command1));
+  EXPECT_FALSE(program.message_box());
+  EXPECT_EQ(read_records(), std::nullopt);
+}
+
+// ---- Layout -----------------------------------------------------------------------------
+
+TEST(Layout, ControlsStandWhereTheirTwipsSay) {
+  struct Placement {
+    int id;
+    const wchar_t* caption;  // nullptr for boxes, whose text is checked elsewhere
+    int left, top, width, height;
+  };
+  const Placement placements[] = {
+      {ids::Combo1, nullptr, 1440, 120, 4455, 315},
+      {ids::Text2, nullptr, 1440, 480, 4455, 285},
+      {ids::Text3, nullptr, 1440, 840, 4455, 285},
+      {ids::Text4, nullptr, 1440, 1200, 1455, 285},
+      {ids::Text5, nullptr, 4440, 1200, 1455, 285},
+      {ids::Text6, nullptr, 1440, 1560, 1455, 285},
+      {ids::Text7, nullptr, 4440, 1560, 1455, 285},
+      {ids::Text8, nullptr, 6000, 120, 3735, 1335},
+      {ids::Command1, L"Add", 6000, 1560, 855, 300},
+      {ids::Command2, L"Update", 6960, 1560, 855, 300},
+      {ids::Command3, L"Delete", 7920, 1560, 855, 300},
+      {ids::Command4, L"Hide", 8880, 1560, 855, 300},
+      {ids::Label1 + 0, L"Product Name", 120, 120, 1300, 300},
+      {ids::Label1 + 1, L"URL", 120, 480, 1300, 300},
+      {ids::Label1 + 2, L"Affiliate Link", 120, 840, 1300, 300},
+      {ids::Label1 + 3, L"Username", 120, 1200, 1300, 300},
+      {ids::Label1 + 4, L"Commision %", 120, 1560, 1300, 300},
+      {ids::Label1 + 5, L"Password", 3120, 1200, 1305, 300},
+      {ids::Label1 + 6, L"Date Joined", 3120, 1560, 1305, 300},
+  };
+  remove_records();
+  Program program;
+
+  for (const Placement& p : placements) {
+    SCOPED_TRACE("control " + std::to_string(p.id));
+    const Rect rect = program.control_rect(p.id);
+    EXPECT_TRUE(same_length(rect.left, p.left));
+    EXPECT_TRUE(same_length(rect.top, p.top));
+    EXPECT_TRUE(same_length(rect.width, p.width));
+    EXPECT_TRUE(same_length(rect.height, p.height));
+    if (p.caption != nullptr) {
+      EXPECT_EQ(program.text(p.id), p.caption);
+    }
+  }
+}
+
+TEST(Layout, WindowAndControlsHaveTheirKinds) {
+  remove_records();
+  Program program;
+
+  // A fixed border with a close box only: no resizing, maximizing or minimizing.
+  const auto window_style = GetWindowLongPtrW(program.window(), GWL_STYLE);
+  EXPECT_TRUE(window_style & WS_SYSMENU);
+  EXPECT_FALSE(window_style & (WS_THICKFRAME | WS_MAXIMIZEBOX | WS_MINIMIZEBOX));
+
+  // An editable drop-down list that keeps its items in the order they are added.
+  EXPECT_EQ(program.style(ids::Combo1) & 0x3, CBS_DROPDOWN);
+  EXPECT_FALSE(program.style(ids::Combo1) & CBS_SORT);
+
+  // The password shows as typed; the notes box wraps and scrolls vertically only.
+  EXPECT_EQ(SendMessageW(program.control(ids::Text5), EM_GETPASSWORDCHAR, 0, 0), 0);
+  EXPECT_FALSE(program.style(ids::Text5) & ES_PASSWORD);
+  EXPECT_TRUE(program.style(ids::Text8) & ES_MULTILINE);
+  EXPECT_TRUE(program.style(ids::Text8) & WS_VSCROLL);
+  EXPECT_FALSE(program.style(ids::Text8) & (WS_HSCROLL | ES_AUTOHSCROLL));
+
+  // No box stops at the standard controls' default length.
+  for (const HWND box :
+       {program.name_edit(), program.control(ids::Text2), program.control(ids::Text8)}) {
+    EXPECT_GT(SendMessageW(box, EM_GETLIMITTEXT, 0, 0), 30000);
+  }
+}
+
+// ---- The look-up ------------------------------------------------------------------------
+
+TEST(LookUp, TypingLooksUpTheWholeNameInAnyCase) {
+  struct Step {
+    const wchar_t* typed;
+    const wchar_t* name;  // the name box's text afterwards
+    const Fields& shown;
+    bool add_enabled;
+  };
+  const Step steps[] = {
+      {L"Ac", L"Ac", kNoFields, true},       // a prefix is no match
+      {L"mE", L"Acme", kAcmeFields, false},  // the stored spelling replaces the typed one
+      {L"x", L"Acmex", kNoFields, true},     // one character more is no match again
+      {L"\b", L"Acme", kAcmeFields, false},  // backspace
+  };
+  write_records(kZeta + kAcme);
+  Program program;
+
+  for (const Step& step : steps) {
+    SCOPED_TRACE("after typing " + narrow(step.typed));
+    program.type(step.typed);
+    EXPECT_EQ(program.text(ids::Combo1), step.name);
+    EXPECT_EQ(fields(program), step.shown);
+    EXPECT_EQ(program.enabled(ids::Command1), step.add_enabled);
+    // The caret stays at the end of the name, so typing goes on where it was.
+    const int end = static_cast<int>(std::wstring_view(step.name).size());
+    EXPECT_EQ(program.name_selection(), std::make_pair(end, end));
+  }
+}
+
+TEST(LookUp, LeadingSpaceMeansNoMatch) {
+  write_records(kAcme);
+  Program program;
+  program.set_text(ids::Text2, L"stale");
+
+  program.type(L" acme");
+
+  EXPECT_EQ(program.text(ids::Combo1), L" acme");
+  EXPECT_EQ(fields(program), kNoFields);
+  EXPECT_TRUE(program.enabled(ids::Command1));
+}
+
+TEST(LookUp, NamesThatDifferOnlyInCaseShowTheLaterRow) {
+  const std::string first = line({"Acme", "first", "", "", "", "", "", ""});
+  const std::string second = line({"ACME", "second", "", "", "", "", "", ""});
+  write_records(first + second);
+  Program program;
+
+  // Each row's spelling matches the other's; the look-up must settle on the later row.
+  program.type(L"acme");
+
+  EXPECT_EQ(program.text(ids::Combo1), L"ACME");
+  EXPECT_EQ(program.text(ids::Text2), L"second");
+  EXPECT_FALSE(program.enabled(ids::Command1));
+  EXPECT_TRUE(program.running());
+
+  // Choosing the earlier spelling from the list shows the later row all the same.
+  program.choose_from_list(0);
+  EXPECT_EQ(program.text(ids::Combo1), L"ACME");
+  EXPECT_EQ(program.text(ids::Text2), L"second");
+  EXPECT_FALSE(program.enabled(ids::Command1));
+}
+
+TEST(LookUp, ChoosingFromTheListShowsTheRecordAndDisablesAdd) {
+  write_records(kZeta + kAcme + kBeta);
+  Program program;
+  program.type(L"q");
+  ASSERT_TRUE(program.enabled(ids::Command1));
+
+  program.choose_from_list(1);
+
+  EXPECT_EQ(program.text(ids::Combo1), L"Acme");
+  EXPECT_EQ(fields(program), kAcmeFields);
+  EXPECT_FALSE(program.enabled(ids::Command1));
+
+  program.choose_from_list(2);
+
+  EXPECT_EQ(program.text(ids::Combo1), L"beta");
+  EXPECT_EQ(fields(program), (Fields{L"https://beta.example", L"", L"bea", L"", L"", L"", L""}));
+  EXPECT_FALSE(program.enabled(ids::Command1));
+}
+
+// ---- The edits --------------------------------------------------------------------------
+
+TEST(Edits, AddStoresTheBoxesBeforeTheFirstGreaterName) {
+  write_records(kAlpha + kDelta);
+  Program program;
+  program.type(L"beta");
+  ASSERT_TRUE(program.enabled(ids::Command1));
+  const Fields typed = {L"https://b.example", L"https://b.example/ref", L"José", L"pw", L"5%",
+                        L"2024-01-15",        L"line one\r\nline two"};
+  fill_fields(program, typed);
+
+  program.click(ids::Command1);
+
+  // The notes' line break is stored as LF; "é" in the ANSI code page.
+  EXPECT_EQ(read_records(), kAlpha +
+                                line({"beta", "https://b.example", "https://b.example/ref",
+                                      "Jos\xE9", "pw", "5%", "2024-01-15", "line one\nline two"}) +
+                                kDelta);
+  // "Add" changes nothing in the window.
+  EXPECT_EQ(program.text(ids::Combo1), L"beta");
+  EXPECT_EQ(fields(program), typed);
+  EXPECT_TRUE(program.enabled(ids::Command1));
+
+  // The stored record comes back from the reloaded table, notes with CR LF.
+  program.type(L"\b");
+  EXPECT_EQ(fields(program), kNoFields);
+  program.type(L"a");
+  EXPECT_EQ(fields(program), typed);
+}
+
+TEST(Edits, UpdateOverwritesTheRecordOfTheName) {
+  write_records(kAlpha + kDelta + kZulu);
+  Program program;
+  program.type(L"delta");
+  ASSERT_EQ(program.text(ids::Combo1), L"Delta");
+  program.set_text(ids::Text3, L"new-link");
+  program.set_text(ids::Text8, L"new\r\nnotes");
+
+  program.click(ids::Command2);
+
+  EXPECT_EQ(read_records(), kAlpha +
+                                line({"Delta", "https://delta.example", "new-link", "dee", "pw",
+                                      "7%", "2020-02-02", "new\nnotes"}) +
+                                kZulu);
+  EXPECT_EQ(program.text(ids::Text8), L"new\r\nnotes");
+  EXPECT_FALSE(program.enabled(ids::Command1));
+}
+
+TEST(Edits, DeleteRemovesTheRecordAndEmptiesTheBoxes) {
+  write_records(kAlpha + kDelta + kZulu);
+  Program program;
+  program.type(L"DELTA");
+  ASSERT_EQ(program.text(ids::Text4), L"dee");
+
+  program.click(ids::Command3);
+
+  EXPECT_EQ(read_records(), kAlpha + kZulu);
+  EXPECT_EQ(program.text(ids::Combo1), L"");
+  EXPECT_EQ(fields(program), kNoFields);
+  // Emptying the name box looked the empty name up: no match.
+  EXPECT_TRUE(program.enabled(ids::Command1));
+}
+
+TEST(Edits, TheListShowsTheChangeWhenTheNameBoxNextTakesTheFocus) {
+  write_records(kAlpha + kDelta);
+  Program program;
+  program.type(L"Beta");
+  program.click(ids::Command1);
+  ASSERT_EQ(read_records(), kAlpha + line({"Beta", "", "", "", "", "", "", ""}) + kDelta);
+
+  for (int presses = 0; program.focus() != ids::Combo1; ++presses) {
+    ASSERT_LT(presses, 13) << "Tab never brought the focus back to the name box";
+    program.press_tab();
+  }
+
+  EXPECT_EQ(program.list(), (std::vector<std::wstring>{L"ALPHA", L"Beta", L"Delta"}));
+  // Refilling the list leaves the typed name in place.
+  EXPECT_EQ(program.text(ids::Combo1), L"Beta");
+}
+
+TEST(Edits, AFailedWriteIsReportedAndChangesNothing) {
+  write_records(kAlpha);
+  Program program;
+  program.type(L"Gamma");
+  const Fields typed = {L"g-url", L"g-link", L"gus", L"pw", L"1%", L"2024-01-15", L"a\r\nb"};
+  fill_fields(program, typed);
+
+  {
+    // Another program holds the records file open: it can be neither read nor replaced.
+    RecordsFileLock lock;
+    program.click_later(ids::Command1);
+    const MessageBoxInfo box = program.wait_for_message_box();
+    EXPECT_EQ(box.title, L"Perlwick");
+    EXPECT_NE(box.text, L"");
+    EXPECT_TRUE(program.running());
+    program.press_ok(box);
+  }
+
+  EXPECT_TRUE(program.running());
+  EXPECT_EQ(read_records(), kAlpha);
+  EXPECT_EQ(program.text(ids::Combo1), L"Gamma");
+  EXPECT_EQ(fields(program), typed);
+  EXPECT_TRUE(program.enabled(ids::Command1));
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileW(L"C:\\perlwickrecords.txt?*", &found);
+  EXPECT_EQ(search, INVALID_HANDLE_VALUE) << "a file was left beside the records file";
+  if (search != INVALID_HANDLE_VALUE) FindClose(search);
+
+  // Once the file is free again the same press stores the record.
+  program.click(ids::Command1);
+  EXPECT_EQ(read_records(),
+            kAlpha + line({"Gamma", "g-url", "g-link", "gus", "pw", "1%", "2024-01-15", "a\nb"}));
+}
+
+TEST(Edits, TextTheFileCannotHoldIsRefusedNamingTheField) {
+  struct Case {
+    int box;
+    const wchar_t* text;
+    const wchar_t* field;  // as the message names it
+  };
+  const Case cases[] = {
+      {ids::Text2, L"a~~b", L"URL"},
+      {ids::Text8, L"one~~two", L"Notes"},
+  };
+  write_records(kAlpha);
+  Program program;
+  program.type(L"Gamma");
+
+  for (const Case& c : cases) {
+    SCOPED_TRACE(narrow(c.field));
+    program.set_text(c.box, c.text);
+    program.click_later(ids::Command1);
+    const MessageBoxInfo box = program.wait_for_message_box();
+    EXPECT_EQ(box.title, L"Perlwick");
+    EXPECT_NE(box.text.find(c.field), std::wstring::npos) << narrow(box.text);
+    program.press_ok(box);
+
+    EXPECT_EQ(read_records(), kAlpha);
+    EXPECT_EQ(program.text(c.box), c.text);
+    program.set_text(c.box, L"");
+  }
+}
+
+// ---- The keyboard -----------------------------------------------------------------------
+
+TEST(Keyboard, TabVisitsTheControlsInOrderAndSkipsAddWhileItIsDisabled) {
+  write_records(kAcme);
+  Program program;
+  const std::vector<int> without_add = {ids::Text2,    ids::Text3,    ids::Text4, ids::Text5,
+                                        ids::Text6,    ids::Text7,    ids::Text8, ids::Command2,
+                                        ids::Command3, ids::Command4, ids::Combo1};
+  std::vector<int> with_add = without_add;
+  with_add.insert(with_add.begin() + 7, ids::Command1);
+
+  std::vector<int> visited;
+  for (std::size_t i = 0; i < without_add.size(); ++i) visited.push_back(program.press_tab());
+  EXPECT_EQ(visited, without_add);
+
+  program.type(L"New");
+  ASSERT_TRUE(program.enabled(ids::Command1));
+  visited.clear();
+  for (std::size_t i = 0; i < with_add.size(); ++i) visited.push_back(program.press_tab());
+  EXPECT_EQ(visited, with_add);
+
+  // Shift+Tab goes the same way back.
+  visited.clear();
+  for (std::size_t i = 0; i < with_add.size(); ++i) visited.push_back(program.press_tab(true));
+  std::vector<int> backwards(with_add.rbegin() + 1, with_add.rend());
+  backwards.push_back(ids::Combo1);
+  EXPECT_EQ(visited, backwards);
+
+  // Tab moved on from the notes box without typing into it.
+  EXPECT_EQ(program.text(ids::Text8), L"");
+}
+
+TEST(Keyboard, EnterInTheNotesBoxStartsANewLine) {
+  remove_records();
+  Program program;
+  while (program.focus() != ids::Text8) program.press_tab();
+  program.set_text(ids::Text8, L"one");
+  SendMessageW(program.control(ids::Text8), EM_SETSEL, 3, 3);
+
+  program.press_key(VK_RETURN);
+
+  EXPECT_TRUE(wait_until([&] { return program.text(ids::Text8) == L"one\r\n"; }))
+      << narrow(program.text(ids::Text8));
+  EXPECT_EQ(program.focus(), ids::Text8);
+  EXPECT_FALSE(program.message_box());
+}
+
+// ---- Closing ----------------------------------------------------------------------------
+
+TEST(Closing, EndsTheProgramAndWritesNothing) {
+  write_records(kAlpha);
+  Program program;
+  program.type(L"Unsaved");
+  program.set_text(ids::Text2, L"typed but not stored");
+
+  EXPECT_TRUE(program.close()) << "the program did not end after its window was closed";
+  EXPECT_EQ(read_records(), kAlpha);
+}
+
+}  // namespace
+}  // namespace perlwick::e2e

@@ -1,0 +1,445 @@
+#include "program_driver.h"
+
+#include <algorithm>
+#include <stdexcept>
+#include <thread>
+
+#include "window/control_ids.h"
+
+namespace perlwick::e2e {
+namespace {
+
+constexpr wchar_t kRecordsPath[] = L"C:\\perlwickrecords.txt";
+constexpr UINT kSendTimeoutMs = 10000;
+
+std::wstring& program_path() {
+  static std::wstring path;
+  return path;
+}
+
+[[noreturn]] void fail(const std::string& what) {
+  throw std::runtime_error(what);
+}
+
+std::string error_text(DWORD error) {
+  return " (Windows error " + std::to_string(error) + ")";
+}
+
+std::wstring class_name(HWND hwnd) {
+  wchar_t name[64] = {};
+  GetClassNameW(hwnd, name, 64);
+  return name;
+}
+
+// Sends a message and waits for the answer, but not for ever: a program that does not
+// answer in time has hung.
+LRESULT send(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  DWORD_PTR result = 0;
+  if (!SendMessageTimeoutW(hwnd, message, wparam, lparam, SMTO_NORMAL, kSendTimeoutMs, &result)) {
+    fail("the program did not answer message " + std::to_string(message) + " within " +
+         std::to_string(kSendTimeoutMs / 1000) + " s" + error_text(GetLastError()));
+  }
+  return static_cast<LRESULT>(result);
+}
+
+std::wstring window_text(HWND hwnd) {
+  const auto length = static_cast<std::size_t>(send(hwnd, WM_GETTEXTLENGTH, 0, 0));
+  std::wstring text(length + 1, L'\0');
+  const auto got = static_cast<std::size_t>(
+      send(hwnd, WM_GETTEXT, length + 1, reinterpret_cast<LPARAM>(text.data())));
+  text.resize(std::min(got, length));
+  return text;
+}
+
+// Key-down or key-up of a key, as the keyboard sends it.
+INPUT key_input(WORD key, bool up) {
+  INPUT input{};
+  input.type = INPUT_KEYBOARD;
+  input.ki.wVk = key;
+  input.ki.wScan = static_cast<WORD>(MapVirtualKeyW(key, MAPVK_VK_TO_VSC));
+  input.ki.dwFlags = up ? KEYEVENTF_KEYUP : 0;
+  return input;
+}
+
+// Ends whatever is left of an earlier test's program, so that only one window of its
+// kind exists.
+void end_leftover_programs() {
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    const HWND leftover = FindWindowW(perlwick::ids::kWindowClass, nullptr);
+    if (leftover == nullptr) return;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(leftover, &pid);
+    if (const HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, pid)) {
+      TerminateProcess(process, 1);
+      WaitForSingleObject(process, 5000);
+      CloseHandle(process);
+    }
+  }
+  fail("a window of the program from an earlier test does not go away");
+}
+
+struct WindowSearch {
+  DWORD pid;
+  HWND found;
+};
+
+// The program's main window, once it is visible.
+HWND find_main_window(DWORD pid) {
+  WindowSearch search{pid, nullptr};
+  EnumWindows(
+      [](HWND hwnd, LPARAM param) -> BOOL {
+        auto& s = *reinterpret_cast<WindowSearch*>(param);
+        DWORD owner = 0;
+        GetWindowThreadProcessId(hwnd, &owner);
+        if (owner == s.pid && IsWindowVisible(hwnd) &&
+            class_name(hwnd) == perlwick::ids::kWindowClass) {
+          s.found = hwnd;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+}  // namespace
+
+void set_program_path(std::wstring path) {
+  // A path on the Linux side is reached through Wine's Z: drive.
+  if (path.starts_with(L'/')) {
+    std::replace(path.begin(), path.end(), L'/', L'\\');
+    path.insert(0, L"Z:");
+  }
+  program_path() = std::move(path);
+}
+
+bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  for (;;) {
+    if (done()) return true;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(10ms);
+  }
+}
+
+// ---- The records file -----------------------------------------------------------------
+
+void write_records(std::string_view bytes) {
+  const HANDLE file = CreateFileW(kRecordsPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE)
+    fail("cannot create the records file" + error_text(GetLastError()));
+  DWORD written = 0;
+  const BOOL ok =
+      WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(file);
+  if (!ok || written != bytes.size()) fail("cannot write the records file");
+}
+
+std::optional<std::string> read_records() {
+  const HANDLE file = CreateFileW(kRecordsPath, GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error == ERROR_FILE_NOT_FOUND) return std::nullopt;
+    fail("cannot open the records file" + error_text(error));
+  }
+  std::string bytes;
+  char buffer[4096];
+  DWORD got = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
+  CloseHandle(file);
+  return bytes;
+}
+
+void remove_records() {
+  if (!DeleteFileW(kRecordsPath) && GetLastError() != ERROR_FILE_NOT_FOUND) {
+    fail("cannot remove the records file" + error_text(GetLastError()));
+  }
+}
+
+RecordsFileLock::RecordsFileLock()
+    : file_(CreateFileW(kRecordsPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                        FILE_ATTRIBUTE_NORMAL, nullptr)) {
+  if (file_ == INVALID_HANDLE_VALUE)
+    fail("cannot lock the records file" + error_text(GetLastError()));
+}
+
+RecordsFileLock::~RecordsFileLock() {
+  CloseHandle(file_);
+}
+
+// ---- Geometry ---------------------------------------------------------------------------
+
+int screen_dpi() {
+  const HDC screen = GetDC(nullptr);
+  const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  return dpi;
+}
+
+int px(int twips) {
+  return MulDiv(twips, screen_dpi(), 1440);
+}
+
+std::ostream& operator<<(std::ostream& out, const Rect& rect) {
+  return out << "{left " << rect.left << ", top " << rect.top << ", width " << rect.width
+             << ", height " << rect.height << "}";
+}
+
+// ---- The program ------------------------------------------------------------------------
+
+Program::Program() {
+  if (program_path().empty()) fail("no program to test was given on the command line");
+  end_leftover_programs();
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  std::wstring command_line = L"\"" + program_path() + L"\"";
+  if (!CreateProcessW(program_path().c_str(), command_line.data(), nullptr, nullptr, FALSE, 0,
+                      nullptr, L"C:\\", &startup, &process_)) {
+    fail("cannot start " + narrow(program_path()) + error_text(GetLastError()));
+  }
+  try {
+    const bool started = wait_until(
+        [&] {
+          if (!running()) fail("the program ended during start-up");
+          window_ = find_main_window(process_.dwProcessId);
+          return window_ != nullptr && focus() == ids::Combo1;
+        },
+        kStartTimeout);
+    if (!started) {
+      fail(window_ == nullptr ? "the program's window did not appear in time"
+                              : "the name box did not take the focus at start-up");
+    }
+    settle();
+  } catch (...) {
+    TerminateProcess(process_.hProcess, 1);
+    WaitForSingleObject(process_.hProcess, 5000);
+    CloseHandle(process_.hThread);
+    CloseHandle(process_.hProcess);
+    throw;
+  }
+}
+
+Program::~Program() {
+  if (process_.hProcess == nullptr) return;
+  if (running() && !close()) {
+    TerminateProcess(process_.hProcess, 1);
+    WaitForSingleObject(process_.hProcess, 5000);
+  }
+  CloseHandle(process_.hThread);
+  CloseHandle(process_.hProcess);
+}
+
+HWND Program::control(int id) const {
+  const HWND hwnd = GetDlgItem(window_, id);
+  if (hwnd == nullptr) fail("the window has no control with id " + std::to_string(id));
+  return hwnd;
+}
+
+HWND Program::name_edit() const {
+  const HWND edit = FindWindowExW(control(ids::Combo1), nullptr, L"Edit", nullptr);
+  if (edit == nullptr) fail("the name box has no edit field");
+  return edit;
+}
+
+std::wstring Program::text(int id) const {
+  return window_text(control(id));
+}
+
+void Program::set_text(int id, std::wstring_view text) const {
+  const std::wstring copy(text);
+  send(control(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(copy.c_str()));
+}
+
+bool Program::enabled(int id) const {
+  return IsWindowEnabled(control(id)) != FALSE;
+}
+
+LONG_PTR Program::style(int id) const {
+  return GetWindowLongPtrW(control(id), GWL_STYLE);
+}
+
+std::vector<std::wstring> Program::list() const {
+  const HWND combo = control(ids::Combo1);
+  const auto count = send(combo, CB_GETCOUNT, 0, 0);
+  std::vector<std::wstring> items;
+  for (LRESULT i = 0; i < count; ++i) {
+    const auto index = static_cast<WPARAM>(i);
+    std::wstring item(static_cast<std::size_t>(send(combo, CB_GETLBTEXTLEN, index, 0)) + 1, L'\0');
+    const auto got = send(combo, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(item.data()));
+    item.resize(static_cast<std::size_t>(std::max<LRESULT>(got, 0)));
+    items.push_back(std::move(item));
+  }
+  return items;
+}
+
+std::pair<int, int> Program::name_selection() const {
+  const auto both = static_cast<DWORD>(send(control(ids::Combo1), CB_GETEDITSEL, 0, 0));
+  return {LOWORD(both), HIWORD(both)};
+}
+
+DWORD Program::thread_id() const {
+  return process_.dwThreadId;
+}
+
+HWND Program::focus_window() const {
+  GUITHREADINFO info{};
+  info.cbSize = sizeof info;
+  if (!GetGUIThreadInfo(thread_id(), &info)) return nullptr;
+  return info.hwndFocus;
+}
+
+int Program::focus() const {
+  const HWND focused = focus_window();
+  if (focused == nullptr) return 0;
+  const HWND parent = GetParent(focused);
+  if (parent == window_) return GetDlgCtrlID(focused);
+  if (parent != nullptr && GetParent(parent) == window_ && GetDlgCtrlID(parent) == ids::Combo1) {
+    return ids::Combo1;
+  }
+  return 0;
+}
+
+void Program::type(std::wstring_view text) const {
+  const HWND edit = name_edit();
+  for (const wchar_t c : text) send(edit, WM_CHAR, c, 1);
+}
+
+void Program::press_key(WORD key, bool shift) const {
+  // Keystrokes go to the foreground window.
+  if (GetForegroundWindow() != window_) SetForegroundWindow(window_);
+  if (!wait_until([&] { return GetForegroundWindow() == window_; })) {
+    fail("the program's window does not come to the foreground");
+  }
+  std::vector<INPUT> inputs;
+  if (shift) inputs.push_back(key_input(VK_SHIFT, false));
+  inputs.push_back(key_input(key, false));
+  inputs.push_back(key_input(key, true));
+  if (shift) inputs.push_back(key_input(VK_SHIFT, true));
+  const auto count = static_cast<UINT>(inputs.size());
+  if (SendInput(count, inputs.data(), sizeof(INPUT)) != count) {
+    fail("the keystrokes could not be sent" + error_text(GetLastError()));
+  }
+}
+
+int Program::press_tab(bool shift) const {
+  const HWND before = focus_window();
+  press_key(VK_TAB, shift);
+  if (!wait_until([&] { return focus_window() != before; })) {
+    fail("Tab did not move the focus from the control with id " + std::to_string(focus()));
+  }
+  settle();
+  return focus();
+}
+
+void Program::choose_from_list(int index) const {
+  const HWND combo = control(ids::Combo1);
+  if (focus() != ids::Combo1) fail("the name box does not have the focus");
+  for (int step = 0; step < 100; ++step) {
+    const auto current = static_cast<int>(send(combo, CB_GETCURSEL, 0, 0));
+    if (current == index) {
+      settle();
+      return;
+    }
+    press_key(current < index ? VK_DOWN : VK_UP);
+    if (!wait_until([&] { return send(combo, CB_GETCURSEL, 0, 0) != current; })) {
+      fail("the arrow keys do not move the choice in the name box's list");
+    }
+  }
+  fail("could not choose item " + std::to_string(index) + " of the name box's list");
+}
+
+void Program::click(int id) const {
+  send(control(id), BM_CLICK, 0, 0);
+}
+
+void Program::click_later(int id) const {
+  PostMessageW(control(id), BM_CLICK, 0, 0);
+}
+
+void Program::settle() const {
+  send(window_, WM_NULL, 0, 0);
+}
+
+std::optional<MessageBoxInfo> Program::message_box() const {
+  struct Search {
+    HWND owner;
+    HWND found;
+  } search{window_, nullptr};
+  EnumWindows(
+      [](HWND hwnd, LPARAM param) -> BOOL {
+        auto& s = *reinterpret_cast<Search*>(param);
+        if (GetWindow(hwnd, GW_OWNER) == s.owner && IsWindowVisible(hwnd) &&
+            class_name(hwnd) == L"#32770") {
+          s.found = hwnd;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  if (search.found == nullptr) return std::nullopt;
+  MessageBoxInfo box{search.found, window_text(search.found), {}};
+  if (const HWND text = GetDlgItem(search.found, 0xFFFF)) box.text = window_text(text);
+  return box;
+}
+
+MessageBoxInfo Program::wait_for_message_box() const {
+  std::optional<MessageBoxInfo> box;
+  if (!wait_until([&] { return (box = message_box()).has_value(); })) {
+    fail("no message box appeared");
+  }
+  return *box;
+}
+
+void Program::press_ok(const MessageBoxInfo& box) const {
+  const HWND ok = GetDlgItem(box.hwnd, IDOK);
+  if (ok == nullptr) fail("the message box has no OK button");
+  PostMessageW(ok, BM_CLICK, 0, 0);
+  if (!wait_until([&] { return !IsWindow(box.hwnd); })) fail("the message box did not close");
+  settle();
+}
+
+Rect Program::window_rect() const {
+  RECT r{};
+  GetWindowRect(window_, &r);
+  return {r.left, r.top, r.right - r.left, r.bottom - r.top};
+}
+
+Rect Program::client_rect() const {
+  RECT r{};
+  GetClientRect(window_, &r);
+  return {r.left, r.top, r.right - r.left, r.bottom - r.top};
+}
+
+Rect Program::control_rect(int id) const {
+  RECT r{};
+  GetWindowRect(control(id), &r);
+  POINT corners[2] = {{r.left, r.top}, {r.right, r.bottom}};
+  ScreenToClient(window_, &corners[0]);
+  ScreenToClient(window_, &corners[1]);
+  return {corners[0].x, corners[0].y, corners[1].x - corners[0].x, corners[1].y - corners[0].y};
+}
+
+bool Program::running() const {
+  return WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT;
+}
+
+bool Program::close(std::chrono::milliseconds timeout) {
+  PostMessageW(window_, WM_CLOSE, 0, 0);
+  return WaitForSingleObject(process_.hProcess, static_cast<DWORD>(timeout.count())) ==
+         WAIT_OBJECT_0;
+}
+
+std::string narrow(std::wstring_view text) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()),
+                                       nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(size), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), size,
+                      nullptr, nullptr);
+  return out;
+}
+
+}  // namespace perlwick::e2e

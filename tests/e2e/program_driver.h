@@ -1,0 +1,146 @@
+#pragma once
+
+// Drives the real perlwick.exe from outside, as a user would: starts it with a prepared
+// records file, finds its window and controls, types, clicks, presses keys, and reads back
+// what the controls and the records file hold. Every wait is bounded: a wait that runs
+// out throws, which fails the test instead of hanging it.
+
+#include <windows.h>
+
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace perlwick::e2e {
+
+using namespace std::chrono_literals;
+
+inline constexpr std::chrono::milliseconds kStartTimeout = 30s;
+inline constexpr std::chrono::milliseconds kStepTimeout = 5s;
+
+// The program under test, given on the command line.
+void set_program_path(std::wstring path);
+
+// Polls until done() holds; false when the time runs out first.
+bool wait_until(const std::function<bool()>& done,
+                std::chrono::milliseconds timeout = kStepTimeout);
+
+// The records file, C:\perlwickrecords.txt, byte for byte.
+void write_records(std::string_view bytes);
+std::optional<std::string> read_records();  // nothing when there is no file
+void remove_records();
+
+// Holds the records file open without sharing it, so that nothing else can read, write
+// or replace it while this lives.
+class RecordsFileLock {
+ public:
+  RecordsFileLock();
+  ~RecordsFileLock();
+  RecordsFileLock(const RecordsFileLock&) = delete;
+  RecordsFileLock& operator=(const RecordsFileLock&) = delete;
+
+ private:
+  HANDLE file_;
+};
+
+// The screen's DPI, and pixels for a length in twips at that DPI.
+int screen_dpi();
+int px(int twips);
+
+struct Rect {
+  int left = 0;
+  int top = 0;
+  int width = 0;
+  int height = 0;
+  friend bool operator==(const Rect&, const Rect&) = default;
+};
+std::ostream& operator<<(std::ostream& out, const Rect& rect);
+
+struct MessageBoxInfo {
+  HWND hwnd = nullptr;
+  std::wstring title;
+  std::wstring text;
+};
+
+class Program {
+ public:
+  // Starts the program and waits until its window is shown with the focus in the name
+  // box and the handlers of that first focus have run.
+  Program();
+  // Ends the program: closes its window, and terminates it if it does not end in time.
+  ~Program();
+  Program(const Program&) = delete;
+  Program& operator=(const Program&) = delete;
+
+  HWND window() const { return window_; }
+  HWND control(int id) const;
+  // The name box's edit field, where the user types.
+  HWND name_edit() const;
+
+  std::wstring text(int id) const;
+  // Puts text into a control from outside (not typing: no change is reported).
+  void set_text(int id, std::wstring_view text) const;
+  bool enabled(int id) const;
+  LONG_PTR style(int id) const;
+  // The items of the name box's list.
+  std::vector<std::wstring> list() const;
+  // The caret and selection in the name box's edit field: first and one past the last
+  // selected character.
+  std::pair<int, int> name_selection() const;
+  // Id of the control with the keyboard focus; the name box for its edit field; 0 for
+  // none of the window's controls.
+  int focus() const;
+
+  // Types text into the name box's edit field, one character message at a time, as the
+  // keyboard would deliver it; each character is handled before the next is sent.
+  void type(std::wstring_view text) const;
+  // Presses a key on the keyboard, with Shift held down if asked, once the window is in
+  // the foreground.
+  void press_key(WORD key, bool shift = false) const;
+  // Presses Tab (or Shift+Tab) and returns the id of the control that takes the focus;
+  // throws when the focus does not move.
+  int press_tab(bool shift = false) const;
+  // Chooses an item from the name box's list with the keyboard, as the user does with the
+  // arrow keys in the closed drop-down box.
+  void choose_from_list(int index) const;
+  // Presses a button and waits until the program has handled the press.
+  void click(int id) const;
+  // Presses a button without waiting: use it when the press may open a modal box.
+  void click_later(int id) const;
+  // Waits until every message sent to or posted for the window before this call has
+  // been handled.
+  void settle() const;
+
+  // The message box the program shows, if one is open.
+  std::optional<MessageBoxInfo> message_box() const;
+  MessageBoxInfo wait_for_message_box() const;
+  // Presses the box's OK button and waits until the box is gone.
+  void press_ok(const MessageBoxInfo& box) const;
+
+  // The window's outer rectangle on the screen, frame included.
+  Rect window_rect() const;
+  // The client area's size.
+  Rect client_rect() const;
+  // A control's rectangle relative to the window's client area.
+  Rect control_rect(int id) const;
+
+  bool running() const;
+  // Asks the window to close, as its close box does; true when the program ended in time.
+  bool close(std::chrono::milliseconds timeout = kStepTimeout);
+
+ private:
+  DWORD thread_id() const;
+  HWND focus_window() const;
+
+  PROCESS_INFORMATION process_{};
+  HWND window_ = nullptr;
+};
+
+// Text for messages: narrow form of a wide text.
+std::string narrow(std::wstring_view text);
+
+}  // namespace perlwick::e2e
