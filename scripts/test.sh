@@ -1,12 +1,29 @@
 #!/usr/bin/env bash
-# Builds Perlwick and runs every test through CTest, installing what is missing first.
+# Builds Perlwick and runs every test through CTest, installing what is missing first:
+# the Linux unit tests, then the Windows x86-64 build's unit tests and end-to-end tests,
+# which run under Wine in a private X display (no desktop needed). The Windows x86 build
+# is compiled as a check only: this machine cannot run 32-bit programs.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/setup.sh
 
-require_packages "${NATIVE_PACKAGES[@]}"
+require_packages "${NATIVE_PACKAGES[@]}" "${MINGW_PACKAGES[@]}" "${WINE_PACKAGES[@]}" \
+  "${TEST_PACKAGES[@]}"
 
 jobs=$(nproc)
+
+echo "== Linux build and unit tests"
 cmake --preset native
 cmake --build --preset native -j "$jobs"
 ctest --preset native -j "$jobs"
+
+echo "== Windows x86-64 build, with its tests"
+cmake --preset mingw64
+cmake --build --preset mingw64 -j "$jobs"
+
+echo "== Windows x86 build (compiled, not run)"
+cmake --preset mingw32
+cmake --build --preset mingw32 -j "$jobs"
+
+echo "== Windows tests under Wine"
+ctest --preset mingw64 -j "$jobs"
