@@ -5,8 +5,6 @@
 
 #include <commctrl.h>
 
-#include <exception>
-
 #include "resource.h"
 #include "window/control_ids.h"
 #include "window/win32_main_window.h"
@@ -30,7 +28,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*command_
     // The tray icon is added here, before the window is shown (issue 4).
     window.show();
     return window.run_message_loop();
-  } catch (const std::exception&) {
+  } catch (...) {
     MessageBoxW(nullptr, L"Perlwick could not start.", perlwick::ids::kWindowTitle,
                 MB_OK | MB_ICONWARNING);
     return 1;
