@@ -39,9 +39,10 @@ class Form1Test : public ::testing::Test {
   void start(const std::string* bytes) {
     if (bytes != nullptr) write_file(path(), *bytes);
     form = std::make_unique<Form1>(
-        Form1Controls{combo, text2, text3, text4, text5, text6, text7, text8, add}, services,
+        Form1Controls{combo, text2, text3, text4, text5, text6, text7, text8, add}, services, tray,
         path(), files);
     form->Form_Load();
+    form->Form_Initialize(0x1000, 0x2000);
     form->Combo1_GotFocus();
     log.clear();
   }
@@ -78,6 +79,8 @@ class Form1Test : public ::testing::Test {
       text6{L"Text6", log}, text7{L"Text7", log}, text8{L"Text8", log};
   MemoryButton add;
   MemoryServices services;
+  testing::MemoryShell shell;
+  Module1 tray{shell};
   std::unique_ptr<Form1> form;
 };
 
@@ -278,6 +281,84 @@ TEST_F(Form1Test, AFailedEditIsReportedAndTheWindowKeepsEverything) {
   }
   EXPECT_EQ(read_file(path()), before);
   EXPECT_EQ(form->store().count(), 1u);
+}
+
+TEST_F(Form1Test, TheTrayIconComesAfterTheLoadAndGoesAtTheEnd) {
+  start(line("Acme", "a"));
+  ASSERT_EQ(shell.calls.size(), 2u);
+  EXPECT_EQ(shell.calls[0].call, TrayCall::add);
+  EXPECT_EQ(shell.calls[1].call, TrayCall::modify);
+  EXPECT_EQ(tray.record().hWnd, 0x1000u);
+  EXPECT_EQ(tray.record().hIcon, 0x2000u);
+  form->Form_Terminate();
+  EXPECT_EQ(shell.calls.back().call, TrayCall::remove);
+}
+
+TEST_F(Form1Test, HideAndALeftButtonPressOnTheIconKeepEverything) {
+  start(line("Acme", "a"));
+  type(L"New");
+  text3.type(L"typed");
+  form->Command4_Click();
+  EXPECT_FALSE(services.shown);
+  for (const std::uintptr_t other : {0x0200u, 0x0202u, 0x0203u, 0x0204u, 0x0207u}) {
+    form->Form_MouseMove(other);
+    EXPECT_FALSE(services.shown) << other;
+  }
+  form->Form_MouseMove(0x0201);  // WM_LBUTTONDOWN
+  EXPECT_TRUE(services.shown);
+  EXPECT_EQ(combo.text(), L"New");
+  EXPECT_EQ(text3.text(), L"typed");
+  EXPECT_TRUE(add.enabled());
+  // A press while the window is shown leaves it shown.
+  form->Form_MouseMove(0x0201);
+  EXPECT_TRUE(services.shown);
+  EXPECT_EQ(services.restores, 2);
+}
+
+TEST_F(Form1Test, HideLeavesTheWindowShownWhenTheIconCannotBeInPlace) {
+  shell.succeed = false;
+  start(line("Acme", "a"));
+  form->Command4_Click();
+  EXPECT_TRUE(services.shown);
+  ASSERT_EQ(services.errors.size(), 1u);
+
+  // The shell restarts and takes the icon: hiding works again.
+  shell.succeed = true;
+  form->Form_TaskbarCreated();
+  EXPECT_EQ(shell.calls.back().call, TrayCall::add);
+  form->Command4_Click();
+  EXPECT_FALSE(services.shown);
+}
+
+TEST_F(Form1Test, TheDateCheckRefusesOnlyTextThatIsNotADate) {
+  struct Case {
+    std::wstring text;
+    bool refused;
+    bool asked;  // whether the date test saw the text
+  };
+  const Case cases[] = {
+      {L"", false, false},  // an empty box always passes, untested
+      {L"2024-01-15", false, true}, {L"1/15/2024", false, true}, {L"hello", true, true},
+      {L"   ", true, true},  // blanks are not empty: they go through the test
+      {L"12", true, true},
+  };
+  start(line("Acme", "a"));
+  for (const Case& c : cases) {
+    services.messages.clear();
+    services.dates_asked.clear();
+    log.clear();
+    text7.type(c.text);
+    form->Text7_LostFocus();
+    EXPECT_EQ(text7.text(), c.text);
+    EXPECT_EQ(services.dates_asked.size(), c.asked ? 1u : 0u) << c.text.size();
+    if (c.refused) {
+      EXPECT_EQ(services.messages, std::vector<std::wstring>{L"Invalid date"});
+      EXPECT_EQ(log, std::vector<std::wstring>{L"Text7 focus"});
+    } else {
+      EXPECT_TRUE(services.messages.empty());
+      EXPECT_TRUE(log.empty());
+    }
+  }
 }
 
 TEST(Notes, LineBreaksBecomeLineFeedsAndBack) {

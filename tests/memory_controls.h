@@ -3,9 +3,12 @@
 // In-memory controls and window services for driving Form1 in tests. Every change the
 // handlers make is written to a shared log, so tests can check the order of changes.
 
+#include <cstring>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "tray/module1.h"
 #include "window/controls.h"
 
 namespace perlwick::testing {
@@ -66,11 +69,45 @@ class MemoryServices final : public FormServices {
     moved_top = top;
   }
   void show_error(std::wstring_view message) override { errors.emplace_back(message); }
+  void show_message(std::wstring_view message) override { messages.emplace_back(message); }
+  bool is_date(std::wstring_view text) override {
+    dates_asked.emplace_back(text);
+    return dates.count(std::wstring(text)) != 0;
+  }
+  void hide() override { shown = false; }
+  void show_normal() override {
+    shown = true;
+    ++restores;
+  }
 
   int screen_height = 11520;
   int moved_left = -1;
   int moved_top = -1;
   std::vector<std::wstring> errors;
+  std::vector<std::wstring> messages;
+  std::set<std::wstring> dates = {L"2024-01-15", L"1/15/2024"};
+  std::vector<std::wstring> dates_asked;
+  bool shown = true;
+  int restores = 0;
+};
+
+// The shell's notification area: records every call with the record's bytes.
+class MemoryShell final : public ShellTray {
+ public:
+  struct Call {
+    TrayCall call;
+    std::vector<unsigned char> bytes;
+  };
+
+  bool notify(TrayCall call, const NotifyIconRecord& record) override {
+    std::vector<unsigned char> bytes(sizeof record);
+    std::memcpy(bytes.data(), &record, sizeof record);
+    calls.push_back({call, bytes});
+    return succeed;
+  }
+
+  std::vector<Call> calls;
+  bool succeed = true;
 };
 
 }  // namespace perlwick::testing

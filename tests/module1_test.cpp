@@ -6,27 +6,13 @@
 #include <cstring>
 #include <vector>
 
+#include "memory_controls.h"
 #include "tray/module1.h"
 
 namespace perlwick {
 namespace {
 
-struct Call {
-  TrayCall call;
-  std::vector<unsigned char> bytes;
-};
-
-class RecordingShell final : public ShellTray {
- public:
-  bool notify(TrayCall call, const NotifyIconRecord& record) override {
-    std::vector<unsigned char> bytes(sizeof record);
-    std::memcpy(bytes.data(), &record, sizeof record);
-    calls.push_back({call, bytes});
-    return succeed;
-  }
-  std::vector<Call> calls;
-  bool succeed = true;
-};
+using RecordingShell = testing::MemoryShell;
 
 void put(std::vector<unsigned char>& bytes, std::size_t offset, std::uint64_t value,
          std::size_t size) {

@@ -25,7 +25,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*command_
                   perlwick::ids::kWindowTitle, MB_OK | MB_ICONWARNING);
       return 1;
     }
-    // The tray icon is added here, before the window is shown (issue 4).
+    // The icon goes into the notification area before the window is first shown.
+    window.add_tray_icon();
     window.show();
     return window.run_message_loop();
   } catch (...) {

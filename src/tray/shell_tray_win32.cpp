@@ -1,6 +1,7 @@
 #include "tray/shell_tray_win32.h"
 
 #include <windows.h>
+// After windows.h, which it needs.
 #include <shellapi.h>
 
 #include <cstddef>

@@ -44,6 +44,14 @@ class FormServices {
   virtual void move_to(int left_twips, int top_twips) = 0;
   // A modal box titled "Perlwick" with an OK button, telling the user what went wrong.
   virtual void show_error(std::wstring_view message) = 0;
+  // A modal box titled "Perlwick" with the message, an OK button and no icon.
+  virtual void show_message(std::wstring_view message) = 0;
+  // Whether the user's regional settings read text as a date.
+  virtual bool is_date(std::wstring_view text) = 0;
+  // Takes the window off the screen and the taskbar; everything in it stays.
+  virtual void hide() = 0;
+  // Shows the window in its normal state, neither minimised nor maximised.
+  virtual void show_normal() = 0;
 };
 
 }  // namespace perlwick

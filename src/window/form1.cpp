@@ -4,9 +4,12 @@
 
 namespace perlwick {
 
-Form1::Form1(const Form1Controls& controls, FormServices& services,
+Form1::Form1(const Form1Controls& controls, FormServices& services, Module1& tray,
              std::filesystem::path records_path, FileSystem& files)
-    : controls_(controls), services_(services), store_(std::move(records_path), files) {}
+    : controls_(controls),
+      services_(services),
+      tray_(tray),
+      store_(std::move(records_path), files) {}
 
 // ---- Start-up ---------------------------------------------------------------------------
 
@@ -19,6 +22,44 @@ void Form1::Form_Load() {
 
 LoadResult Form1::recrefresh() {
   return store_.recrefresh();
+}
+
+void Form1::Form_Initialize(std::uintptr_t window, std::uintptr_t icon) {
+  tray_.add(window, icon);
+}
+
+// ---- The tray icon and hiding ---------------------------------------------------------------
+
+void Form1::Command4_Click() {
+  // Only the tray icon brings a hidden window back: without it, the window stays.
+  if (!tray_.ensure_in_place()) {
+    services_.show_error(
+        L"The window cannot be hidden: its icon could not be put in the notification area, "
+        L"and without it the window could not be brought back.");
+    return;
+  }
+  services_.hide();
+}
+
+void Form1::Form_MouseMove(std::uintptr_t lparam) {
+  if (is_left_button_press(lparam)) services_.show_normal();
+}
+
+void Form1::Form_TaskbarCreated() {
+  tray_.add_again();
+}
+
+void Form1::Form_Terminate() {
+  tray_.remove();
+}
+
+// ---- The date check -----------------------------------------------------------------------
+
+void Form1::Text7_LostFocus() {
+  const std::wstring text = controls_.Text7.text();
+  if (text.empty() || services_.is_date(text)) return;
+  services_.show_message(L"Invalid date");
+  controls_.Text7.set_focus();
 }
 
 // ---- The name box look-up ---------------------------------------------------------------
@@ -36,7 +77,12 @@ void Form1::Combo1_GotFocus() {
 
 void Form1::Combo1_Change() {
   if (in_change_) return;
-  in_change_ = true;
+  // Cleared again however the look-up ends, a failure included.
+  struct ChangeScope {
+    bool& flag;
+    explicit ChangeScope(bool& f) : flag(f) { flag = true; }
+    ~ChangeScope() { flag = false; }
+  } scope(in_change_);
   const std::size_t row = last_match(controls_.Combo1.text());
   if (row < store_.count()) {
     show_row(row);
@@ -45,7 +91,6 @@ void Form1::Combo1_Change() {
     empty_field_boxes();
     controls_.Command1.set_enabled(true);
   }
-  in_change_ = false;
 }
 
 void Form1::Combo1_Click(std::wstring_view item) {

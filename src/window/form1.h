@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "store/record_store.h"
+#include "tray/module1.h"
 #include "window/controls.h"
 
 namespace perlwick {
@@ -28,11 +29,20 @@ struct Form1Controls {
 
 class Form1 {
  public:
-  Form1(const Form1Controls& controls, FormServices& services, std::filesystem::path records_path,
-        FileSystem& files = native_file_system());
+  Form1(const Form1Controls& controls, FormServices& services, Module1& tray,
+        std::filesystem::path records_path, FileSystem& files = native_file_system());
 
   // Start-up: places the window at the bottom left of the screen and loads the records.
   void Form_Load();
+  // The window and its icon exist and the load step has run: the tray icon is added.
+  void Form_Initialize(std::uintptr_t window, std::uintptr_t icon);
+  // The tray icon's mouse callback (and mouse moves over the window): a left-button press
+  // brings the window back.
+  void Form_MouseMove(std::uintptr_t lparam);
+  // The shell has restarted and lost the tray icon.
+  void Form_TaskbarCreated();
+  // The window is being destroyed: the tray icon goes.
+  void Form_Terminate();
 
   // The name box look-up.
   void Combo1_GotFocus();
@@ -44,6 +54,11 @@ class Form1 {
   void Command1_Click();
   void Command2_Click();
   void Command3_Click();
+  // "Hide".
+  void Command4_Click();
+
+  // The Date Joined box has handed the focus to another control of the window.
+  void Text7_LostFocus();
 
   // Reloads the record table from the records file.
   LoadResult recrefresh();
@@ -67,6 +82,7 @@ class Form1 {
 
   Form1Controls controls_;
   FormServices& services_;
+  Module1& tray_;
   RecordStore store_;
   // Set while the change look-up runs: a change it makes itself is not looked up again,
   // which stops the cascade between names that differ only in case.

@@ -10,6 +10,7 @@
 
 #include "store/record_store.h"
 #include "window/control_ids.h"
+#include "window/date_check.h"
 
 namespace perlwick::win32 {
 
@@ -23,6 +24,10 @@ constexpr UINT kDpiChangedMessage = 0x02E0;  // WM_DPICHANGED, Windows 8.1 and l
 // item into its edit field only after it has sent the selection notification, so the
 // choice is looked up once that has happened.
 constexpr UINT kListChoiceMessage = WM_APP + 1;
+
+// Posted when the Date Joined box has lost the focus: the date is checked once the focus
+// has settled, not inside the focus change.
+constexpr UINT kDateCheckMessage = WM_APP + 2;
 
 constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
 constexpr DWORD kWindowExStyle = WS_EX_CONTROLPARENT;
@@ -167,10 +172,11 @@ bool MainWindow::create() {
   create_controls();
   lay_out();
 
+  taskbar_created_ = RegisterWindowMessageW(L"TaskbarCreated");
   form_ = std::make_unique<Form1>(
       Form1Controls{*combo1_, *text_boxes_[0], *text_boxes_[1], *text_boxes_[2], *text_boxes_[3],
                     *text_boxes_[4], *text_boxes_[5], *text_boxes_[6], *buttons_[0]},
-      *this, std::filesystem::path(kRecordsPath));
+      *this, module1_, std::filesystem::path(kRecordsPath));
   run([this] { form_->Form_Load(); });
   return true;
 }
@@ -279,6 +285,13 @@ void MainWindow::fit_name_box_height() {
   }
 }
 
+void MainWindow::add_tray_icon() {
+  run([this] {
+    form_->Form_Initialize(reinterpret_cast<std::uintptr_t>(hwnd_),
+                           reinterpret_cast<std::uintptr_t>(big_icon_));
+  });
+}
+
 void MainWindow::show() {
   ShowWindow(hwnd_, SW_SHOWNORMAL);
   UpdateWindow(hwnd_);
@@ -327,6 +340,27 @@ void MainWindow::move_to(int left_twips, int top_twips) {
 void MainWindow::show_error(std::wstring_view message) {
   const std::wstring text(message);
   MessageBoxW(hwnd_, text.c_str(), ids::kWindowTitle, MB_OK | MB_ICONWARNING);
+}
+
+void MainWindow::show_message(std::wstring_view message) {
+  const std::wstring text(message);
+  MessageBoxW(hwnd_, text.c_str(), ids::kWindowTitle, MB_OK);
+}
+
+bool MainWindow::is_date(std::wstring_view text) {
+  return text_is_date(text);
+}
+
+void MainWindow::hide() {
+  ShowWindow(hwnd_, SW_HIDE);
+}
+
+void MainWindow::show_normal() {
+  // Shown and normal already (a press on the icon, or the pointer passing over the window):
+  // nothing to do, and the window does not take the focus from another program.
+  if (IsWindowVisible(hwnd_) && !IsIconic(hwnd_)) return;
+  ShowWindow(hwnd_, SW_SHOWNORMAL);
+  SetForegroundWindow(hwnd_);
 }
 
 void MainWindow::message_box(const wchar_t* text) noexcept {
@@ -408,15 +442,43 @@ LRESULT MainWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
       on_dpi_changed(HIWORD(wparam), *reinterpret_cast<const RECT*>(lparam));
       return 0;
 
+    case WM_MOUSEMOVE:
+      // The tray icon's callbacks arrive as mouse moves, with the mouse message in lParam.
+      run([this, lparam] { form_->Form_MouseMove(static_cast<std::uintptr_t>(lparam)); });
+      return 0;
+
+    case kDateCheckMessage:
+      check_date_after_focus_left();
+      return 0;
+
+    case WM_CLOSE:
+      closing_ = true;
+      return DefWindowProcW(hwnd_, message, wparam, lparam);
+
     case WM_DESTROY:
-      // The tray icon is removed here (issue 4). Nothing is written: every edit has
-      // already rewritten the records file.
+      // Nothing is written: every edit has already rewritten the records file.
+      closing_ = true;
+      run([this] { form_->Form_Terminate(); });
       PostQuitMessage(0);
       return 0;
 
     default:
+      if (message != 0 && message == taskbar_created_) {
+        run([this] { form_->Form_TaskbarCreated(); });
+        return 0;
+      }
       return DefWindowProcW(hwnd_, message, wparam, lparam);
   }
+}
+
+// The date is checked when the focus went from the Date Joined box to another control of
+// this window: not when the user switched to another program, nor when the window was
+// hidden or is closing.
+void MainWindow::check_date_after_focus_left() {
+  if (closing_ || hwnd_ == nullptr || !IsWindowVisible(hwnd_) || IsIconic(hwnd_)) return;
+  const HWND focus = GetFocus();
+  if (focus == nullptr || !IsChild(hwnd_, focus)) return;
+  run([this] { form_->Text7_LostFocus(); });
 }
 
 void MainWindow::on_command(int id, int code) {
@@ -439,7 +501,7 @@ void MainWindow::on_command(int id, int code) {
       break;
 
     case ids::Text7:
-      // The date check when the box loses the focus (EN_KILLFOCUS) comes here (issue 4).
+      if (code == EN_KILLFOCUS && !closing_) PostMessageW(hwnd_, kDateCheckMessage, 0, 0);
       break;
 
     case ids::Command1:
@@ -452,7 +514,7 @@ void MainWindow::on_command(int id, int code) {
       if (id == ids::Command1) run([this] { form_->Command1_Click(); });
       if (id == ids::Command2) run([this] { form_->Command2_Click(); });
       if (id == ids::Command3) run([this] { form_->Command3_Click(); });
-      // "Hide" (Command4) hides the window into the tray (issue 4).
+      if (id == ids::Command4) run([this] { form_->Command4_Click(); });
       break;
     }
 

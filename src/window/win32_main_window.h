@@ -9,6 +9,8 @@
 #include <memory>
 #include <string_view>
 
+#include "tray/module1.h"
+#include "tray/shell_tray_win32.h"
 #include "window/form1.h"
 #include "window/win32_controls.h"
 
@@ -25,6 +27,8 @@ class MainWindow final : public FormServices {
   // Creates the window, hidden, with its controls in their start-up state, and runs the
   // load step. False when Windows could not create the window.
   bool create();
+  // Puts the program's icon in the notification area.
+  void add_tray_icon();
   // Shows the window and gives the name box the focus.
   void show();
   // Runs until the window is closed; returns the program's exit code.
@@ -37,11 +41,16 @@ class MainWindow final : public FormServices {
   int screen_height_twips() const override;
   void move_to(int left_twips, int top_twips) override;
   void show_error(std::wstring_view message) override;
+  void show_message(std::wstring_view message) override;
+  bool is_date(std::wstring_view text) override;
+  void hide() override;
+  void show_normal() override;
 
  private:
   static LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
   LRESULT handle(UINT message, WPARAM wparam, LPARAM lparam);
   void on_command(int id, int code);
+  void check_date_after_focus_left();
   void on_dpi_changed(UINT dpi, const RECT& suggested);
 
   void create_controls();
@@ -66,6 +75,13 @@ class MainWindow final : public FormServices {
   HICON big_icon_ = nullptr;
   HICON small_icon_ = nullptr;
   HWND saved_focus_ = nullptr;
+  // Set once the window is closing: no date check pops up then.
+  bool closing_ = false;
+  // The shell's message that it has restarted and lost every tray icon.
+  UINT taskbar_created_ = 0;
+
+  Win32ShellTray shell_;
+  Module1 module1_{shell_};
 
   ProgramWrites writes_;
   std::unique_ptr<NameBox> combo1_;
