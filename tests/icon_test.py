@@ -13,10 +13,10 @@ ICON = os.path.join(ROOT, "src", "app", "perlwick.ico")
 
 
 def load_generator():
-    spec = importlib.util.spec_from_file_location(
+    module_spec = importlib.util.spec_from_file_location(
         "make_icon", os.path.join(ROOT, "scripts", "make_icon.py"))
-    module = importlib.util.module_from_spec(spec)
-    spec.loader.exec_module(module)
+    module = importlib.util.module_from_spec(module_spec)
+    module_spec.loader.exec_module(module)
     return module
 
 

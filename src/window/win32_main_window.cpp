@@ -182,11 +182,11 @@ bool MainWindow::create() {
 }
 
 void MainWindow::create_controls() {
-  for (const ControlSpec& spec : kControls) {
+  for (const ControlSpec& entry : kControls) {
     const wchar_t* window_class = L"Static";
     DWORD style = WS_CHILD | WS_VISIBLE;
     DWORD ex_style = 0;
-    switch (spec.kind) {
+    switch (entry.kind) {
       case Kind::label:
         style |= SS_LEFT | SS_NOPREFIX;
         break;
@@ -210,15 +210,15 @@ void MainWindow::create_controls() {
       case Kind::button:
         window_class = L"Button";
         style |= WS_TABSTOP | BS_PUSHBUTTON;
-        if (spec.id == ids::Command1) style |= WS_DISABLED;  // "Add" starts disabled
+        if (entry.id == ids::Command1) style |= WS_DISABLED;  // "Add" starts disabled
         break;
     }
-    const HWND control =
-        CreateWindowExW(ex_style, window_class, spec.caption, style, 0, 0, 0, 0, hwnd_,
-                        reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), instance_, nullptr);
+    const HWND control = CreateWindowExW(
+        ex_style, window_class, entry.caption, style, 0, 0, 0, 0, hwnd_,
+        reinterpret_cast<HMENU>(static_cast<INT_PTR>(entry.id)), instance_, nullptr);
     if (control == nullptr) throw std::runtime_error("Windows could not create the controls.");
 
-    switch (spec.kind) {
+    switch (entry.kind) {
       case Kind::name_box:
         SendMessageW(control, CB_LIMITTEXT, 0, 0);  // no length limit of its own
         combo1_ = std::make_unique<NameBox>(control, writes_);
@@ -226,11 +226,11 @@ void MainWindow::create_controls() {
       case Kind::text_box:
       case Kind::notes_box:
         SendMessageW(control, EM_SETLIMITTEXT, 0, 0);  // no length limit of its own
-        text_boxes_[spec.id - ids::Text2] = std::make_unique<EditBox>(control, writes_);
-        if (spec.kind == Kind::notes_box) SetWindowSubclass(control, notes_box_proc, 1, 0);
+        text_boxes_[entry.id - ids::Text2] = std::make_unique<EditBox>(control, writes_);
+        if (entry.kind == Kind::notes_box) SetWindowSubclass(control, notes_box_proc, 1, 0);
         break;
       case Kind::button:
-        buttons_[spec.id - ids::Command1] = std::make_unique<PushButton>(control);
+        buttons_[entry.id - ids::Command1] = std::make_unique<PushButton>(control);
         break;
       case Kind::label:
       case Kind::hidden_label:
@@ -256,14 +256,14 @@ void MainWindow::create_fonts() {
 }
 
 void MainWindow::lay_out() {
-  for (const ControlSpec& spec : kControls) {
-    const HWND control = GetDlgItem(hwnd_, spec.id);
+  for (const ControlSpec& entry : kControls) {
+    const HWND control = GetDlgItem(hwnd_, entry.id);
     if (control == nullptr) continue;
     const bool bold =
-        spec.kind == Kind::label || spec.kind == Kind::hidden_label || spec.kind == Kind::button;
+        entry.kind == Kind::label || entry.kind == Kind::hidden_label || entry.kind == Kind::button;
     SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(bold ? bold_font_ : font_), TRUE);
-    const int height = spec.kind == Kind::name_box ? spec.height + kNameListHeight : spec.height;
-    SetWindowPos(control, nullptr, px(spec.left), px(spec.top), px(spec.width), px(height),
+    const int height = entry.kind == Kind::name_box ? entry.height + kNameListHeight : entry.height;
+    SetWindowPos(control, nullptr, px(entry.left), px(entry.top), px(entry.width), px(height),
                  SWP_NOZORDER | SWP_NOACTIVATE);
   }
   fit_name_box_height();
