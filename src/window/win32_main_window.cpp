@@ -477,7 +477,9 @@ LRESULT MainWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
 void MainWindow::check_date_after_focus_left() {
   if (closing_ || hwnd_ == nullptr || !IsWindowVisible(hwnd_) || IsIconic(hwnd_)) return;
   const HWND focus = GetFocus();
-  if (focus == nullptr || !IsChild(hwnd_, focus)) return;
+  // Back in the Date Joined box already (the window was hidden or left and has come back
+  // before this ran): the focus has not moved on.
+  if (focus == nullptr || !IsChild(hwnd_, focus) || GetDlgCtrlID(focus) == ids::Text7) return;
   run([this] { form_->Text7_LostFocus(); });
 }
 
