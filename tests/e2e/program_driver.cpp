@@ -1,6 +1,7 @@
 #include "program_driver.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <stdexcept>
 #include <thread>
 
@@ -308,12 +309,21 @@ void Program::type(std::wstring_view text) const {
   for (const wchar_t c : text) send(edit, WM_CHAR, c, 1);
 }
 
-void Program::press_key(WORD key, bool shift) const {
-  // Keystrokes go to the foreground window.
+void Program::type(int id, std::wstring_view text) const {
+  const HWND box = control(id);
+  for (const wchar_t c : text) send(box, WM_CHAR, c, 1);
+}
+
+void Program::bring_to_foreground() const {
   if (GetForegroundWindow() != window_) SetForegroundWindow(window_);
   if (!wait_until([&] { return GetForegroundWindow() == window_; })) {
     fail("the program's window does not come to the foreground");
   }
+}
+
+void Program::press_key(WORD key, bool shift) const {
+  // Keystrokes go to the foreground window.
+  bring_to_foreground();
   std::vector<INPUT> inputs;
   if (shift) inputs.push_back(key_input(VK_SHIFT, false));
   inputs.push_back(key_input(key, false));
@@ -333,6 +343,32 @@ int Program::press_tab(bool shift) const {
   }
   settle();
   return focus();
+}
+
+void Program::set_focus(int id) const {
+  const HWND target = control(id);
+  // SetFocus only reaches windows that share the caller's input: share the program's for
+  // the call.
+  const DWORD self = GetCurrentThreadId();
+  if (!AttachThreadInput(self, thread_id(), TRUE)) {
+    fail("cannot share the program's input" + error_text(GetLastError()));
+  }
+  SetFocus(target);
+  // The name box hands the focus on to its edit field; and the program may have reacted at
+  // once with a box of its own, which then has the focus.
+  const HWND now = GetFocus();
+  const bool moved = now == target || IsChild(target, now) ||
+                     (now != nullptr && GetWindow(GetAncestor(now, GA_ROOT), GW_OWNER) == window_);
+  AttachThreadInput(self, thread_id(), FALSE);
+  if (!moved) fail("the control with id " + std::to_string(id) + " did not take the focus");
+  settle();
+}
+
+void Program::click_with_mouse(int id) const {
+  bring_to_foreground();
+  RECT r{};
+  GetWindowRect(control(id), &r);
+  mouse_click({(r.left + r.right) / 2, (r.top + r.bottom) / 2});
 }
 
 void Program::choose_from_list(int index) const {
@@ -381,8 +417,18 @@ std::optional<MessageBoxInfo> Program::message_box() const {
       },
       reinterpret_cast<LPARAM>(&search));
   if (search.found == nullptr) return std::nullopt;
-  MessageBoxInfo box{search.found, window_text(search.found), {}};
+  MessageBoxInfo box{search.found, window_text(search.found), {}, {}, false};
   if (const HWND text = GetDlgItem(search.found, 0xFFFF)) box.text = window_text(text);
+  for (HWND child = GetWindow(search.found, GW_CHILD); child != nullptr;
+       child = GetWindow(child, GW_HWNDNEXT)) {
+    if (!IsWindowVisible(child)) continue;
+    const std::wstring kind = class_name(child);
+    if (kind == L"Button") box.buttons.push_back(window_text(child));
+    if (kind == L"Static" && (GetWindowLongPtrW(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON &&
+        send(child, STM_GETICON, 0, 0) != 0) {
+      box.icon = true;
+    }
+  }
   return box;
 }
 
@@ -423,6 +469,24 @@ Rect Program::control_rect(int id) const {
   return {corners[0].x, corners[0].y, corners[1].x - corners[0].x, corners[1].y - corners[0].y};
 }
 
+bool Program::visible() const {
+  return IsWindowVisible(window_) != FALSE;
+}
+
+bool Program::minimized() const {
+  return IsIconic(window_) != FALSE;
+}
+
+void Program::post_tray_callback(LPARAM mouse_message) const {
+  if (!PostMessageW(window_, WM_MOUSEMOVE, 1, mouse_message)) {
+    fail("cannot post the tray callback" + error_text(GetLastError()));
+  }
+  // The program answers messages sent to it before it takes the next posted one: the
+  // first answer may come before the callback is handled, the second comes after it.
+  settle();
+  settle();
+}
+
 bool Program::running() const {
   return WaitForSingleObject(process_.hProcess, 0) == WAIT_TIMEOUT;
 }
@@ -431,6 +495,41 @@ bool Program::close(std::chrono::milliseconds timeout) {
   PostMessageW(window_, WM_CLOSE, 0, 0);
   return WaitForSingleObject(process_.hProcess, static_cast<DWORD>(timeout.count())) ==
          WAIT_OBJECT_0;
+}
+
+// ---- The notification area and the mouse -------------------------------------------------
+
+std::vector<HWND> tray_icons() {
+  std::vector<HWND> icons;
+  const HWND tray = FindWindowW(L"__winex11_standalone_tray", nullptr);
+  if (tray == nullptr || !IsWindowVisible(tray)) return icons;
+  for (HWND child = GetWindow(tray, GW_CHILD); child != nullptr;
+       child = GetWindow(child, GW_HWNDNEXT)) {
+    if (IsWindowVisible(child)) icons.push_back(child);
+  }
+  return icons;
+}
+
+void mouse_click(POINT at, bool right_button) {
+  // A second click near the first one soon after it would make a double-click, which
+  // controls take for something else: wait until it is a click of its own.
+  static POINT last_at{-100, -100};
+  static auto last_time = std::chrono::steady_clock::now();
+  if (std::abs(at.x - last_at.x) <= GetSystemMetrics(SM_CXDOUBLECLK) &&
+      std::abs(at.y - last_at.y) <= GetSystemMetrics(SM_CYDOUBLECLK)) {
+    std::this_thread::sleep_until(last_time + std::chrono::milliseconds(GetDoubleClickTime()) +
+                                  50ms);
+  }
+  last_at = at;
+  last_time = std::chrono::steady_clock::now();
+  if (!SetCursorPos(at.x, at.y)) fail("cannot move the mouse pointer" + error_text(GetLastError()));
+  INPUT inputs[2] = {};
+  inputs[0].type = inputs[1].type = INPUT_MOUSE;
+  inputs[0].mi.dwFlags = right_button ? MOUSEEVENTF_RIGHTDOWN : MOUSEEVENTF_LEFTDOWN;
+  inputs[1].mi.dwFlags = right_button ? MOUSEEVENTF_RIGHTUP : MOUSEEVENTF_LEFTUP;
+  if (SendInput(2, inputs, sizeof(INPUT)) != 2) {
+    fail("the mouse click could not be sent" + error_text(GetLastError()));
+  }
 }
 
 std::string narrow(std::wstring_view text) {

@@ -64,7 +64,19 @@ struct MessageBoxInfo {
   HWND hwnd = nullptr;
   std::wstring title;
   std::wstring text;
+  // The captions of its buttons, in the order the box holds them.
+  std::vector<std::wstring> buttons;
+  // Whether it shows an icon (a picture control that holds one).
+  bool icon = false;
 };
+
+// The icons in Wine's notification area: the child windows of its "Wine System Tray"
+// window, one for each icon, while any is shown. Wine puts that window on the screen when
+// the display has no notification area of its own, as the tests' private display has not.
+std::vector<HWND> tray_icons();
+
+// Presses and releases a mouse button with the pointer at a point on the screen.
+void mouse_click(POINT at, bool right_button = false);
 
 class Program {
  public:
@@ -98,12 +110,19 @@ class Program {
   // Types text into the name box's edit field, one character message at a time, as the
   // keyboard would deliver it; each character is handled before the next is sent.
   void type(std::wstring_view text) const;
+  // The same, into a text box.
+  void type(int id, std::wstring_view text) const;
   // Presses a key on the keyboard, with Shift held down if asked, once the window is in
   // the foreground.
   void press_key(WORD key, bool shift = false) const;
   // Presses Tab (or Shift+Tab) and returns the id of the control that takes the focus;
   // throws when the focus does not move.
   int press_tab(bool shift = false) const;
+  // Moves the keyboard focus to a control without the keyboard or the mouse, as the
+  // program's own SetFocus would; the control has it when this returns.
+  void set_focus(int id) const;
+  // Clicks a control with the mouse, in its middle, once the window is in the foreground.
+  void click_with_mouse(int id) const;
   // Chooses an item from the name box's list with the keyboard, as the user does with the
   // arrow keys in the closed drop-down box.
   void choose_from_list(int index) const;
@@ -128,6 +147,13 @@ class Program {
   // A control's rectangle relative to the window's client area.
   Rect control_rect(int id) const;
 
+  bool visible() const;
+  bool minimized() const;
+  // Posts the tray icon's mouse callback to the window as the shell does: the callback
+  // message (WM_MOUSEMOVE) with the icon's id and the mouse message in lParam; waits until
+  // the program has handled it.
+  void post_tray_callback(LPARAM mouse_message) const;
+
   bool running() const;
   // Asks the window to close, as its close box does; true when the program ended in time.
   bool close(std::chrono::milliseconds timeout = kStepTimeout);
@@ -135,6 +161,7 @@ class Program {
  private:
   DWORD thread_id() const;
   HWND focus_window() const;
+  void bring_to_foreground() const;
 
   PROCESS_INFORMATION process_{};
   HWND window_ = nullptr;
