@@ -1,28 +1,47 @@
-# The Windows tests run under Wine in one shared session (see wine_session.sh): the
+# The Windows tests run under Wine in a shared session (see wine_session.sh): the
 # wine_session_start test starts a private X display and wineserver before the first of
-# them, and wine_session_stop ends both after the last.
+# them, and wine_session_stop ends both after the last. The tests of the window at another
+# scale run in a second session of the same kind, whose screen is set to 120 DPI.
 
 set(PERLWICK_WINE_SESSION ${CMAKE_BINARY_DIR}/wine)
 set(PERLWICK_WINE_SESSION_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/wine_session.sh)
 
-add_test(NAME wine_session_start
-         COMMAND ${PERLWICK_WINE_SESSION_SCRIPT} start ${PERLWICK_WINE_SESSION})
-# Making the prefix the first time takes most of this.
-set_tests_properties(wine_session_start PROPERTIES FIXTURES_SETUP wine TIMEOUT 300)
+# perlwick_wine_session(NAME DIR DPI): the tests wine_session[_NAME]_start and _stop, and
+# the fixture wine[_NAME] that needs them.
+function(perlwick_wine_session name dir dpi)
+  set(test wine_session)
+  set(fixture wine)
+  if(name)
+    set(test wine_session_${name})
+    set(fixture wine_${name})
+  endif()
+  add_test(NAME ${test}_start COMMAND ${PERLWICK_WINE_SESSION_SCRIPT} start ${dir} ${dpi})
+  # Making the prefix the first time takes most of this.
+  set_tests_properties(${test}_start PROPERTIES FIXTURES_SETUP ${fixture} TIMEOUT 300)
+  add_test(NAME ${test}_stop COMMAND ${PERLWICK_WINE_SESSION_SCRIPT} stop ${dir})
+  set_tests_properties(${test}_stop PROPERTIES FIXTURES_CLEANUP ${fixture} TIMEOUT 60)
+endfunction()
 
-add_test(NAME wine_session_stop
-         COMMAND ${PERLWICK_WINE_SESSION_SCRIPT} stop ${PERLWICK_WINE_SESSION})
-set_tests_properties(wine_session_stop PROPERTIES FIXTURES_CLEANUP wine TIMEOUT 60)
+perlwick_wine_session("" ${PERLWICK_WINE_SESSION} 96)
+perlwick_wine_session(120dpi ${PERLWICK_WINE_SESSION}/120dpi 120)
 
-# perlwick_run_in_wine(TARGET TEST...): TARGET's tests run under Wine in the session.
-# The session script sets the display, which is only known once Xvfb has picked it.
+# perlwick_run_in_wine(TARGET TEST... [SESSION 120dpi]): TARGET's tests run under Wine in
+# the shared session, or in the named one. The session script sets the display, which is
+# only known once Xvfb has picked it.
 function(perlwick_run_in_wine target)
+  cmake_parse_arguments(PARSE_ARGV 1 arg "" "SESSION" "")
+  set(dir ${PERLWICK_WINE_SESSION})
+  set(fixture wine)
+  if(arg_SESSION)
+    set(dir ${PERLWICK_WINE_SESSION}/${arg_SESSION})
+    set(fixture wine_${arg_SESSION})
+  endif()
   set_target_properties(${target} PROPERTIES
-    CROSSCOMPILING_EMULATOR "${PERLWICK_WINE_SESSION_SCRIPT};run;${PERLWICK_WINE_SESSION}")
-  if(ARGN)
-    set_tests_properties(${ARGN} PROPERTIES
-      FIXTURES_REQUIRED wine
+    CROSSCOMPILING_EMULATOR "${PERLWICK_WINE_SESSION_SCRIPT};run;${dir}")
+  if(arg_UNPARSED_ARGUMENTS)
+    set_tests_properties(${arg_UNPARSED_ARGUMENTS} PROPERTIES
+      FIXTURES_REQUIRED ${fixture}
       TIMEOUT 60
-      ENVIRONMENT "WINEPREFIX=${PERLWICK_WINE_SESSION}/prefix;WINEDEBUG=-all")
+      ENVIRONMENT "WINEPREFIX=${dir}/prefix;WINEDEBUG=-all")
   endif()
 endfunction()

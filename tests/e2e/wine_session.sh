@@ -2,8 +2,10 @@
 # The session the Windows tests run in: a private X display (Xvfb) and a private Wine
 # prefix with one persistent wineserver, shared by every test of a CTest run.
 #
-#   wine_session.sh start DIR   starts the display and the wineserver (creates the prefix
-#                               the first time; later runs reuse it)
+#   wine_session.sh start DIR [DPI]
+#                               starts the display and the wineserver (creates the prefix
+#                               the first time; later runs reuse it), with the screen set
+#                               to DPI dots per inch (96, Wine's own, unless given)
 #   wine_session.sh stop DIR    stops both
 #   wine_session.sh run DIR PROGRAM ARGS...
 #                               runs a Windows program inside a started session
@@ -100,8 +102,19 @@ make_prefix() {
   touch "$WINEPREFIX/.perlwick-ready"
 }
 
+# Sets the screen's scale, which Wine reads from the user's LogPixels as each program
+# starts. The prefix remembers the value it holds, so that this runs only when it changes.
+set_dpi() {
+  local dpi=$1
+  [ "$(cat "$WINEPREFIX/.perlwick-dpi" 2>/dev/null || echo 96)" != "$dpi" ] || return 0
+  bounded 60 wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d "$dpi" /f
+  bounded 60 wineserver -w
+  echo "$dpi" >"$WINEPREFIX/.perlwick-dpi"
+}
+
 case $command in
   start)
+    dpi=${1:-96}
     mkdir -p "$dir"
     : >"$dir/wine.log"
     stop_session # whatever an interrupted run left behind
@@ -109,11 +122,12 @@ case $command in
     DISPLAY=$(session_display)
     export DISPLAY
     [ -f "$WINEPREFIX/.perlwick-ready" ] || make_prefix
+    set_dpi "$dpi"
     # One wineserver for all the tests, started before them and warmed up, so that no
     # test waits for Wine's background services to start or to let go of its output.
     bounded 30 wineserver -p
     bounded 60 wine cmd /c exit
-    echo "Wine session ready: DISPLAY=$DISPLAY WINEPREFIX=$WINEPREFIX"
+    echo "Wine session ready: DISPLAY=$DISPLAY WINEPREFIX=$WINEPREFIX, $dpi DPI"
     ;;
   stop)
     stop_session
