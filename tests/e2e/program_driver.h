@@ -130,8 +130,8 @@ class Program {
   void click(int id) const;
   // Presses a button without waiting: use it when the press may open a modal box.
   void click_later(int id) const;
-  // Waits until every message sent to or posted for the window before this call has
-  // been handled.
+  // Waits until the window's thread has answered a message sent now: everything sent to
+  // it before has been handled. Posted messages may still wait in its queue.
   void settle() const;
 
   // The message box the program shows, if one is open.
