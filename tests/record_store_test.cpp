@@ -32,8 +32,13 @@ class RecordStoreTest : public ::testing::Test {
  protected:
   std::filesystem::path path() const { return dir_.file("records.txt"); }
   std::string contents() const { return read_file(path()); }
+  // A store whose private folder is the test's own.
+  RecordStore open(FileSystem& files = native_file_system()) const {
+    return RecordStore(path(), files, private_.path());
+  }
 
   TempDir dir_;
+  TempDir private_;
 };
 
 TEST_F(RecordStoreTest, MissingFileLoadsNothingAndAddCreatesIt) {
@@ -173,8 +178,9 @@ TEST_F(RecordStoreTest, AFailedReadBackKeepsTheChangeAndCatchesUpLater) {
   FaultyFileSystem files;
   RecordStore store(path(), files);
   ASSERT_EQ(store.recrefresh().outcome, LoadOutcome::loaded);
-  // The edit's own first read succeeds; the read after the rewrite fails.
-  files.fail(Step::read, 1, 1);
+  // The edit's own reads (for an unfinished save, then of the records file) succeed; the
+  // read after the rewrite fails.
+  files.fail(Step::read, 1, 2);
   const Status status = store.add(make(L"Beta"));
   ASSERT_FALSE(status.ok());
   EXPECT_NE(status.message().find(L"was saved"), std::wstring::npos);
@@ -184,6 +190,125 @@ TEST_F(RecordStoreTest, AFailedReadBackKeepsTheChangeAndCatchesUpLater) {
   ASSERT_TRUE(store.add(make(L"Gamma")).ok());
   EXPECT_EQ(contents(), line("Acme") + line("Beta") + line("Gamma"));
   EXPECT_EQ(store.count(), 3u);
+}
+
+// Where the folder refuses new files, the records file itself is rewritten: the same
+// file with its permissions, and nothing left behind in either folder.
+TEST_F(RecordStoreTest, AFolderThatRefusesNewFilesGetsTheFileRewrittenInPlace) {
+  write_file(path(), line("ALPHA") + line("Delta"));
+  std::filesystem::permissions(path(), std::filesystem::perms(0640));
+  const auto identity = std::filesystem::status(path()).permissions();
+  FaultyFileSystem files;
+  files.refuse_new_files();
+  RecordStore store = open(files);
+  ASSERT_EQ(store.recrefresh().outcome, LoadOutcome::loaded);
+
+  ASSERT_TRUE(store.add(make(L"beta")).ok());
+  EXPECT_EQ(contents(), line("ALPHA") + line("beta") + line("Delta"));
+  ASSERT_TRUE(store.update(make(L"BETA", L"n")).ok());
+  EXPECT_EQ(contents(), line("ALPHA") + line("BETA", "n") + line("Delta"));
+  ASSERT_TRUE(store.remove(L"alpha").ok());
+  ASSERT_TRUE(store.remove(L"delta").ok());
+  EXPECT_EQ(contents(), line("BETA", "n"));
+
+  EXPECT_EQ(store.count(), 1u);
+  EXPECT_EQ(std::filesystem::status(path()).permissions(), identity);
+  EXPECT_EQ(dir_.file_count(), 1u);
+  EXPECT_EQ(private_.file_count(), 0u);
+}
+
+// Whatever step of a rewrite in place fails, the records file keeps its content and no
+// copy is left.
+TEST_F(RecordStoreTest, AFailedRewriteInPlaceChangesNothing) {
+  struct Case {
+    Step step;
+    int spared;
+  };
+  const Case cases[] = {
+      {Step::create, 0},  // the copy
+      {Step::write, 0},   // the copy
+      {Step::open, 0},    // the records file
+      {Step::write, 2},   // the records file, after its copy's header and content
+  };
+  const std::string before = line("Acme") + line("Beta");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.step) * 10 + c.spared);
+    write_file(path(), before);
+    FaultyFileSystem files;
+    files.refuse_new_files();
+    RecordStore store = open(files);
+    ASSERT_EQ(store.recrefresh().outcome, LoadOutcome::loaded);
+    files.fail(c.step, 1, c.spared);
+    const Status status = store.add(make(L"New"));
+    ASSERT_FALSE(status.ok());
+    EXPECT_NE(status.message().find(L"not changed"), std::wstring::npos);
+    EXPECT_EQ(contents(), before);
+    EXPECT_EQ(private_.file_count(), 0u);
+    EXPECT_EQ(store.count(), 2u);
+  }
+}
+
+// The program can be ended at any moment of a rewrite in place. Started again, it finds
+// the records file holding exactly the old or exactly the new content, and no copy.
+TEST_F(RecordStoreTest, ARewriteInPlaceEndedAtAnyMomentIsFinishedOrUndoneAtTheNextStart) {
+  struct Case {
+    Step step;
+    int spared;
+    bool finished;  // the new content, or else the old
+  };
+  const Case cases[] = {
+      {Step::write, 0, false},  // the copy is written in part
+      {Step::open, 0, true},    // the copy is complete, the records file untouched
+      {Step::write, 2, true},   // the records file is rewritten in part
+      {Step::remove, 0, true},  // the records file is rewritten, the copy not yet removed
+  };
+  const std::string before = line("Acme") + line("Delta");
+  const std::string after = line("Acme") + line("Beta") + line("Delta");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(static_cast<int>(c.step) * 10 + c.spared);
+    write_file(path(), before);
+    {
+      FaultyFileSystem files;
+      files.refuse_new_files();
+      RecordStore store = open(files);
+      ASSERT_EQ(store.recrefresh().outcome, LoadOutcome::loaded);
+      files.crash(c.step, c.spared);
+      EXPECT_THROW((void)store.add(make(L"Beta")), testing::SimulatedCrash);
+    }
+    RecordStore restarted = open();
+    ASSERT_EQ(restarted.recrefresh().outcome, LoadOutcome::loaded);
+    EXPECT_EQ(contents(), c.finished ? after : before);
+    EXPECT_EQ(restarted.count(), c.finished ? 3u : 2u);
+    EXPECT_EQ(private_.file_count(), 0u);
+  }
+}
+
+TEST_F(RecordStoreTest, NoRecordsFileInAFolderThatRefusesNewFilesIsExplained) {
+  FaultyFileSystem files;
+  files.refuse_new_files();
+  RecordStore store = open(files);
+  const Status status = store.add(make(L"Acme"));
+  ASSERT_FALSE(status.ok());
+  for (const wchar_t* says : {L"does not exist", L"only administrators", L"installer",
+                              L"as administrator", L"Nothing was saved"}) {
+    EXPECT_NE(status.message().find(says), std::wstring::npos) << says;
+  }
+  EXPECT_EQ(dir_.file_count(), 0u);
+}
+
+TEST_F(RecordStoreTest, AReadOnlyRecordsFileIsNeverChanged) {
+  write_file(path(), line("Acme"));
+  std::filesystem::permissions(path(), std::filesystem::perms(0444));
+  RecordStore store = open();
+  ASSERT_EQ(store.recrefresh().outcome, LoadOutcome::loaded);
+  for (const Status& status :
+       {store.add(make(L"New")), store.update(make(L"Acme", L"x")), store.remove(L"Acme")}) {
+    ASSERT_FALSE(status.ok());
+    EXPECT_NE(status.message().find(L"marked read-only"), std::wstring::npos);
+  }
+  std::filesystem::permissions(path(), std::filesystem::perms(0644));
+  EXPECT_EQ(contents(), line("Acme"));
+  EXPECT_EQ(dir_.file_count(), 1u);
 }
 
 TEST_F(RecordStoreTest, TwoCopiesOfTheProgramDoNotLoseEachOthersChanges) {

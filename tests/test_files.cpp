@@ -44,12 +44,16 @@ class FaultyFile final : public WritableFile {
       : inner_(std::move(inner)), owner_(owner) {}
   const std::filesystem::path& path() const override { return inner_->path(); }
   Status write(std::string_view bytes) override {
+    // Half the content reaches the file before a failure or a crash, as with a full disk.
+    if (owner_.crashes_next(Step::write)) (void)inner_->write(bytes.substr(0, bytes.size() / 2));
     if (owner_.strikes(Step::write)) {
-      // Half the content reaches the file before the failure, as with a full disk.
       (void)inner_->write(bytes.substr(0, bytes.size() / 2));
       return Status::failure(L"injected write failure");
     }
     return inner_->write(bytes);
+  }
+  Status cut() override {
+    return owner_.strikes(Step::cut) ? Status::failure(L"injected cut failure") : inner_->cut();
   }
   Status flush() override {
     return owner_.strikes(Step::flush) ? Status::failure(L"injected flush failure")
@@ -68,10 +72,18 @@ class FaultyFile final : public WritableFile {
   FaultyFileSystem& owner_;
 };
 
+CreateResult injected(std::wstring_view what) {
+  return {nullptr, false, L"injected " + std::wstring(what) + L" failure"};
+}
+
 }  // namespace
 
 bool FaultyFileSystem::strikes(Step step) {
   ++calls_[static_cast<int>(step)];
+  if (crashing_ == step && crash_spared_-- == 0) {
+    crashing_.reset();
+    throw SimulatedCrash{};
+  }
   if (failing_ != step || times_ == 0) return false;
   if (spared_ > 0) {
     --spared_;
@@ -81,20 +93,30 @@ bool FaultyFileSystem::strikes(Step step) {
   return true;
 }
 
+CreateResult FaultyFileSystem::wrap(CreateResult created) {
+  if (created.file) created.file = std::make_unique<FaultyFile>(std::move(created.file), *this);
+  return created;
+}
+
 ReadResult FaultyFileSystem::read_all(const std::filesystem::path& path, std::string& bytes) {
   if (strikes(Step::read)) return {ReadOutcome::failed, L"injected read failure"};
   return native_file_system().read_all(path, bytes);
 }
 
-std::unique_ptr<WritableFile> FaultyFileSystem::create_beside(const std::filesystem::path& target,
-                                                              std::wstring& reason) {
-  if (strikes(Step::create)) {
-    reason = L"injected create failure";
-    return nullptr;
-  }
-  auto inner = native_file_system().create_beside(target, reason);
-  if (!inner) return nullptr;
-  return std::make_unique<FaultyFile>(std::move(inner), *this);
+CreateResult FaultyFileSystem::create_beside(const std::filesystem::path& target) {
+  if (strikes(Step::create)) return injected(L"create");
+  if (refuse_new_files_) return {nullptr, true, L"Access denied (injected)"};
+  return wrap(native_file_system().create_beside(target));
+}
+
+CreateResult FaultyFileSystem::create_or_empty(const std::filesystem::path& path) {
+  if (strikes(Step::create)) return injected(L"create");
+  return wrap(native_file_system().create_or_empty(path));
+}
+
+CreateResult FaultyFileSystem::open_in_place(const std::filesystem::path& path) {
+  if (strikes(Step::open)) return injected(L"open");
+  return wrap(native_file_system().open_in_place(path));
 }
 
 Status FaultyFileSystem::replace(const std::filesystem::path& replacement,
@@ -103,8 +125,20 @@ Status FaultyFileSystem::replace(const std::filesystem::path& replacement,
   return native_file_system().replace(replacement, target);
 }
 
-void FaultyFileSystem::remove(const std::filesystem::path& path) noexcept {
-  native_file_system().remove(path);
+void FaultyFileSystem::remove(const std::filesystem::path& path) {
+  if (!strikes(Step::remove)) native_file_system().remove(path);
+}
+
+bool FaultyFileSystem::is_read_only(const std::filesystem::path& path) {
+  return native_file_system().is_read_only(path);
+}
+
+Status FaultyFileSystem::make_folder(const std::filesystem::path& path) {
+  return native_file_system().make_folder(path);
+}
+
+std::filesystem::path FaultyFileSystem::private_folder() {
+  return native_file_system().private_folder();
 }
 
 }  // namespace perlwick::testing

@@ -30,10 +30,17 @@ class TempDir {
 void write_file(const std::filesystem::path& path, const std::string& bytes);
 std::string read_file(const std::filesystem::path& path);
 
-enum class Step { read, create, write, flush, close, replace };
+// The steps a file system takes; create covers every new file, open a file rewritten in
+// place.
+enum class Step { read, create, open, write, cut, flush, close, replace, remove, count };
+
+// What a FaultyFileSystem throws where it is told to crash: the program stops there, as if
+// it had been ended from outside, and nothing of it runs on.
+struct SimulatedCrash {};
 
 // The native file system, except that the chosen step fails: every time, or `times`
-// times after letting `spared` calls through.
+// times after letting `spared` calls through. It can also refuse new files beside a
+// file, as a folder that the account may not create files in, and crash at a step.
 class FaultyFileSystem final : public FileSystem {
  public:
   void fail(Step step, int times = -1, int spared = 0) {
@@ -41,24 +48,46 @@ class FaultyFileSystem final : public FileSystem {
     times_ = times;
     spared_ = spared;
   }
-  void heal() { failing_.reset(); }
+  void heal() {
+    failing_.reset();
+    crashing_.reset();
+    refuse_new_files_ = false;
+  }
+  // create_beside is refused with "access denied".
+  void refuse_new_files() { refuse_new_files_ = true; }
+  // The step's call after `spared` more throws SimulatedCrash; a write writes half first.
+  void crash(Step step, int spared = 0) {
+    crashing_ = step;
+    crash_spared_ = spared;
+  }
   int calls(Step step) const { return calls_[static_cast<int>(step)]; }
 
   ReadResult read_all(const std::filesystem::path& path, std::string& bytes) override;
-  std::unique_ptr<WritableFile> create_beside(const std::filesystem::path& target,
-                                              std::wstring& reason) override;
+  CreateResult create_beside(const std::filesystem::path& target) override;
+  CreateResult create_or_empty(const std::filesystem::path& path) override;
+  CreateResult open_in_place(const std::filesystem::path& path) override;
   Status replace(const std::filesystem::path& replacement,
                  const std::filesystem::path& target) override;
-  void remove(const std::filesystem::path& path) noexcept override;
+  void remove(const std::filesystem::path& path) override;
+  bool is_read_only(const std::filesystem::path& path) override;
+  Status make_folder(const std::filesystem::path& path) override;
+  std::filesystem::path private_folder() override;
 
-  // Counts a call of the step and says whether it is to fail.
+  // Counts a call of the step, crashes if told to, and says whether it is to fail.
   bool strikes(Step step);
+  // Whether the next call of the step crashes, without counting it.
+  bool crashes_next(Step step) const { return crashing_ == step && crash_spared_ == 0; }
 
  private:
+  CreateResult wrap(CreateResult created);
+
   std::optional<Step> failing_;
   int times_ = -1;
   int spared_ = 0;
-  int calls_[6] = {};
+  std::optional<Step> crashing_;
+  int crash_spared_ = 0;
+  bool refuse_new_files_ = false;
+  int calls_[static_cast<int>(Step::count)] = {};
 };
 
 }  // namespace perlwick::testing

@@ -7,7 +7,9 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
+#include <system_error>
 
 #include "store/file_system.h"
 
@@ -24,6 +26,15 @@ std::wstring reason_of(int error) {
 
 Status os_failure(int error) {
   return Status::failure(reason_of(error));
+}
+
+// The folder does not let this account create files in it.
+bool is_refusal(int error) {
+  return error == EACCES || error == EPERM || error == EROFS;
+}
+
+CreateResult no_file(int error) {
+  return {nullptr, is_refusal(error), reason_of(error)};
 }
 
 class PosixFile final : public WritableFile {
@@ -43,9 +54,12 @@ class PosixFile final : public WritableFile {
         return os_failure(errno);
       }
       bytes.remove_prefix(static_cast<std::size_t>(written));
+      offset_ += written;
     }
     return Status();
   }
+
+  Status cut() override { return ::ftruncate(fd_, offset_) == 0 ? Status() : os_failure(errno); }
 
   Status flush() override { return ::fsync(fd_) == 0 ? Status() : os_failure(errno); }
 
@@ -58,6 +72,7 @@ class PosixFile final : public WritableFile {
  private:
   std::filesystem::path path_;
   int fd_;
+  off_t offset_ = 0;
 };
 
 class PosixFileSystem final : public FileSystem {
@@ -89,8 +104,7 @@ class PosixFileSystem final : public FileSystem {
     return result;
   }
 
-  std::unique_ptr<WritableFile> create_beside(const std::filesystem::path& target,
-                                              std::wstring& reason) override {
+  CreateResult create_beside(const std::filesystem::path& target) override {
     static std::atomic<unsigned> counter{0};
     // A new file keeps the permissions of the file it will replace.
     mode_t mode = 0666;
@@ -102,15 +116,19 @@ class PosixFileSystem final : public FileSystem {
       const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
       if (fd >= 0) {
         (void)::fchmod(fd, mode);
-        return std::make_unique<PosixFile>(std::move(temp), fd);
+        return {std::make_unique<PosixFile>(std::move(temp), fd), false, {}};
       }
-      if (errno != EEXIST) {
-        reason = reason_of(errno);
-        return nullptr;
-      }
+      if (errno != EEXIST) return no_file(errno);
     }
-    reason = reason_of(EEXIST);
-    return nullptr;
+    return no_file(EEXIST);
+  }
+
+  CreateResult create_or_empty(const std::filesystem::path& path) override {
+    return open_file(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC);
+  }
+
+  CreateResult open_in_place(const std::filesystem::path& path) override {
+    return open_file(path, O_WRONLY | O_CLOEXEC);
   }
 
   Status replace(const std::filesystem::path& replacement,
@@ -118,7 +136,34 @@ class PosixFileSystem final : public FileSystem {
     return ::rename(replacement.c_str(), target.c_str()) == 0 ? Status() : os_failure(errno);
   }
 
-  void remove(const std::filesystem::path& path) noexcept override { ::unlink(path.c_str()); }
+  void remove(const std::filesystem::path& path) override { ::unlink(path.c_str()); }
+
+  // Windows' read-only attribute stands for a file that nobody may write.
+  bool is_read_only(const std::filesystem::path& path) override {
+    struct stat info {};
+    return ::stat(path.c_str(), &info) == 0 && (info.st_mode & 0222) == 0;
+  }
+
+  Status make_folder(const std::filesystem::path& path) override {
+    std::error_code error;
+    std::filesystem::create_directories(path, error);
+    return error ? os_failure(error.value()) : Status();
+  }
+
+  std::filesystem::path private_folder() override {
+    if (const char* state = std::getenv("XDG_STATE_HOME"); state != nullptr && *state == '/') {
+      return std::filesystem::path(state) / "perlwick";
+    }
+    const char* home = std::getenv("HOME");
+    return std::filesystem::path(home != nullptr ? home : "/tmp") / ".local/state/perlwick";
+  }
+
+ private:
+  static CreateResult open_file(const std::filesystem::path& path, int flags) {
+    const int fd = ::open(path.c_str(), flags, 0600);
+    if (fd < 0) return no_file(errno);
+    return {std::make_unique<PosixFile>(path, fd), false, {}};
+  }
 };
 
 }  // namespace

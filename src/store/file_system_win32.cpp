@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <shlobj.h>
+
 #include <algorithm>
 #include <atomic>
 #include <climits>
@@ -33,6 +35,15 @@ Status last_failure() {
   return Status::failure(reason_of(GetLastError()));
 }
 
+// The folder does not let this account create files in it.
+bool is_refusal(DWORD error) {
+  return error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT;
+}
+
+CreateResult no_file(DWORD error) {
+  return {nullptr, is_refusal(error), reason_of(error)};
+}
+
 class Win32File final : public WritableFile {
  public:
   Win32File(std::filesystem::path path, HANDLE handle) : path_(std::move(path)), handle_(handle) {}
@@ -53,6 +64,8 @@ class Win32File final : public WritableFile {
     return Status();
   }
 
+  Status cut() override { return SetEndOfFile(handle_) ? Status() : last_failure(); }
+
   Status flush() override { return FlushFileBuffers(handle_) ? Status() : last_failure(); }
 
   Status close() override {
@@ -66,6 +79,21 @@ class Win32File final : public WritableFile {
   HANDLE handle_;
 };
 
+// Opens a file for writing; on failure error holds the system's reason.
+CreateResult open_file(const std::filesystem::path& path, DWORD disposition, DWORD& error) {
+  // Nobody else reads the file while it is being written.
+  const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, disposition,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+  error = file == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
+  if (file == INVALID_HANDLE_VALUE) return no_file(error);
+  return {std::make_unique<Win32File>(path, file), false, {}};
+}
+
+CreateResult open_file(const std::filesystem::path& path, DWORD disposition) {
+  DWORD error = ERROR_SUCCESS;
+  return open_file(path, disposition, error);
+}
+
 class Win32FileSystem final : public FileSystem {
  public:
   ReadResult read_all(const std::filesystem::path& path, std::string& bytes) override {
@@ -73,7 +101,9 @@ class Win32FileSystem final : public FileSystem {
                                     nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
       const DWORD error = GetLastError();
-      if (error == ERROR_FILE_NOT_FOUND) return {ReadOutcome::missing, {}};
+      if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
+        return {ReadOutcome::missing, {}};
+      }
       return {ReadOutcome::failed, reason_of(error)};
     }
     ReadResult result{ReadOutcome::read, {}};
@@ -96,23 +126,25 @@ class Win32FileSystem final : public FileSystem {
     return result;
   }
 
-  std::unique_ptr<WritableFile> create_beside(const std::filesystem::path& target,
-                                              std::wstring& reason) override {
+  CreateResult create_beside(const std::filesystem::path& target) override {
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0; attempt < 100; ++attempt) {
       std::filesystem::path temp = target;
       temp += L".tmp-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(counter++);
-      const HANDLE file = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
-      if (file != INVALID_HANDLE_VALUE) return std::make_unique<Win32File>(std::move(temp), file);
-      const DWORD error = GetLastError();
-      if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) {
-        reason = reason_of(error);
-        return nullptr;
-      }
+      DWORD error = ERROR_SUCCESS;
+      CreateResult created = open_file(temp, CREATE_NEW, error);
+      if (created.file) return created;
+      if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return created;
     }
-    reason = reason_of(ERROR_FILE_EXISTS);
-    return nullptr;
+    return no_file(ERROR_FILE_EXISTS);
+  }
+
+  CreateResult create_or_empty(const std::filesystem::path& path) override {
+    return open_file(path, CREATE_ALWAYS);
+  }
+
+  CreateResult open_in_place(const std::filesystem::path& path) override {
+    return open_file(path, OPEN_EXISTING);
   }
 
   Status replace(const std::filesystem::path& replacement,
@@ -134,7 +166,36 @@ class Win32FileSystem final : public FileSystem {
                : last_failure();
   }
 
-  void remove(const std::filesystem::path& path) noexcept override { DeleteFileW(path.c_str()); }
+  void remove(const std::filesystem::path& path) override { DeleteFileW(path.c_str()); }
+
+  bool is_read_only(const std::filesystem::path& path) override {
+    const DWORD attributes = GetFileAttributesW(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+  }
+
+  Status make_folder(const std::filesystem::path& path) override {
+    if (CreateDirectoryW(path.c_str(), nullptr)) return Status();
+    DWORD error = GetLastError();
+    if (error == ERROR_ALREADY_EXISTS) return Status();
+    if (error == ERROR_PATH_NOT_FOUND && path.has_parent_path() && path.parent_path() != path) {
+      if (Status parent = make_folder(path.parent_path()); !parent.ok()) return parent;
+      if (CreateDirectoryW(path.c_str(), nullptr)) return Status();
+      error = GetLastError();
+      if (error == ERROR_ALREADY_EXISTS) return Status();
+    }
+    return Status::failure(reason_of(error));
+  }
+
+  std::filesystem::path private_folder() override {
+    std::filesystem::path folder;
+    wchar_t* local = nullptr;
+    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_DEFAULT, nullptr, &local))) {
+      folder = local;
+    }
+    CoTaskMemFree(local);
+    if (folder.empty()) folder = L"C:\\";  // no profile: an unusual account
+    return folder / L"Perlwick";
+  }
 };
 
 }  // namespace

@@ -4,6 +4,11 @@
 // Every edit brings the table up to date with the file, writes the complete new content
 // to a file beside the records file, puts it in place in one step and reads it back. A
 // failed edit leaves the records file and the table as they were and says why.
+//
+// Where the records file's folder refuses new files (the top of drive C: for a program
+// that is not run as administrator), an edit rewrites the records file itself, after
+// keeping the complete new content in the account's private folder; an interrupted
+// rewrite is finished from that copy at the next load or edit.
 
 #include <cstddef>
 #include <cstdint>
@@ -30,10 +35,13 @@ struct LoadResult {
 
 class RecordStore {
  public:
-  explicit RecordStore(std::filesystem::path path, FileSystem& files = native_file_system());
+  // private_folder is where the store keeps what it needs besides the records file; by
+  // default the file system's folder of this account.
+  explicit RecordStore(std::filesystem::path path, FileSystem& files = native_file_system(),
+                       std::filesystem::path private_folder = {});
 
-  // Reloads the table from the records file. When the file is missing or cannot be read,
-  // the table stays as it was.
+  // Reloads the table from the records file, after finishing a rewrite that was
+  // interrupted. When the file is missing or cannot be read, the table stays as it was.
   LoadResult recrefresh();
 
   const RecordTable& table() const { return table_; }
@@ -53,14 +61,18 @@ class RecordStore {
  private:
   template <typename MakeContent>
   Status edit(MakeContent make_content);
-  Status catch_up_with_file();
-  Status write_whole_file(std::string_view content);
+  Status finish_pending_save();
+  Status catch_up_with_file(bool& file_exists);
+  Status write_whole_file(std::string_view content, bool file_exists);
+  Status write_in_place(std::string_view content);
+  Status rewrite_in_place(std::string_view content);
   Status read_back();
   std::wstring display_path() const;
   void adopt(std::string bytes);
 
   std::filesystem::path path_;
   FileSystem& files_;
+  std::filesystem::path private_folder_;
   RecordTable table_;
   std::uint64_t generation_ = 0;
 };
