@@ -16,16 +16,6 @@
 namespace perlwick::e2e {
 namespace {
 
-// One line of the records file: the fields joined by "~~", then CR LF.
-std::string line(std::initializer_list<std::string_view> fields) {
-  std::string out;
-  for (const std::string_view field : fields) {
-    if (!out.empty()) out += "~~";
-    out += field;
-  }
-  return out + "\r\n";
-}
-
 const std::string kAcme = line({"Acme", "https://acme.example", "https://acme.example/?ref=pw",
                                 "ann", "s3cret", "10%", "2021-03-04", "first line\nsecond line"});
 const std::string kAlpha = line({"ALPHA", "https://alpha.example", "", "", "", "", "", ""});
@@ -358,10 +348,8 @@ TEST(Edits, AFailedWriteIsReportedAndChangesNothing) {
   EXPECT_EQ(program.text(ids::Combo1), L"Gamma");
   EXPECT_EQ(fields(program), typed);
   EXPECT_TRUE(program.enabled(ids::Command1));
-  WIN32_FIND_DATAW found;
-  const HANDLE search = FindFirstFileW(L"C:\\perlwickrecords.txt?*", &found);
-  EXPECT_EQ(search, INVALID_HANDLE_VALUE) << "a file was left beside the records file";
-  if (search != INVALID_HANDLE_VALUE) FindClose(search);
+  EXPECT_EQ(files_matching(L"C:\\perlwickrecords.txt?*"), std::vector<std::wstring>{})
+      << "a file was left beside the records file";
 
   // Once the file is free again the same press stores the record.
   program.click(ids::Command1);

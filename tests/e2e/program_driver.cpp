@@ -1,5 +1,7 @@
 #include "program_driver.h"
 
+#include <shlobj.h>
+
 #include <algorithm>
 #include <cstdlib>
 #include <stdexcept>
@@ -125,6 +127,15 @@ bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds tim
 
 // ---- The records file -----------------------------------------------------------------
 
+std::string line(std::initializer_list<std::string_view> fields) {
+  std::string out;
+  for (const std::string_view field : fields) {
+    if (!out.empty()) out += "~~";
+    out += field;
+  }
+  return out + "\r\n";
+}
+
 void write_records(std::string_view bytes) {
   const HANDLE file = CreateFileW(kRecordsPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -158,6 +169,28 @@ void remove_records() {
   if (!DeleteFileW(kRecordsPath) && GetLastError() != ERROR_FILE_NOT_FOUND) {
     fail("cannot remove the records file" + error_text(GetLastError()));
   }
+}
+
+std::vector<std::wstring> files_matching(std::wstring_view pattern) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileW(std::wstring(pattern).c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.emplace_back(found.cFileName);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  return names;
+}
+
+std::wstring private_folder() {
+  wchar_t* local = nullptr;
+  if (FAILED(SHGetKnownFolderPath(FOLDERID_LocalAppData, 0, nullptr, &local))) {
+    fail("cannot find the local application data folder");
+  }
+  std::wstring folder = std::wstring(local) + L"\\Perlwick";
+  CoTaskMemFree(local);
+  return folder;
 }
 
 RecordsFileLock::RecordsFileLock()

@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <functional>
+#include <initializer_list>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -29,10 +30,18 @@ void set_program_path(std::wstring path);
 bool wait_until(const std::function<bool()>& done,
                 std::chrono::milliseconds timeout = kStepTimeout);
 
+// One line of the records file: the fields joined by "~~", then CR LF.
+std::string line(std::initializer_list<std::string_view> fields);
+
 // The records file, C:\perlwickrecords.txt, byte for byte.
 void write_records(std::string_view bytes);
 std::optional<std::string> read_records();  // nothing when there is no file
 void remove_records();
+
+// The names of the files that match a pattern such as L"C:\\perlwickrecords.txt?*".
+std::vector<std::wstring> files_matching(std::wstring_view pattern);
+// Perlwick's folder in the account's local application data.
+std::wstring private_folder();
 
 // Holds the records file open without sharing it, so that nothing else can read, write
 // or replace it while this lives.

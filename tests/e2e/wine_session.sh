@@ -1,27 +1,47 @@
 #!/usr/bin/env bash
-# The session the Windows tests run in: a private X display (Xvfb) and a private Wine
+# The sessions the Windows tests run in: a private X display (Xvfb) and a private Wine
 # prefix with one persistent wineserver, shared by every test of a CTest run.
 #
-#   wine_session.sh start DIR [DPI]
-#                               starts the display and the wineserver (creates the prefix
-#                               the first time; later runs reuse it), with the screen set
-#                               to DPI dots per inch (96, Wine's own, unless given)
+#   wine_session.sh start DIR TEMPLATE [DPI [ordinary]]
+#                               starts the display and the wineserver, in a prefix copied
+#                               from the TEMPLATE prefix (made the first time, then reused),
+#                               with the screen set to DPI dots per inch (96, Wine's own,
+#                               unless given). "ordinary" runs Wine as an account that may
+#                               not create files in C:\, as any Windows program that is not
+#                               run as administrator: C:\ refuses new files while the
+#                               records file in it may be changed.
 #   wine_session.sh stop DIR    stops both
 #   wine_session.sh run DIR PROGRAM ARGS...
-#                               runs a Windows program inside a started session
+#                               runs a Windows program inside a started session. In an
+#                               ordinary session C:\perlwickrecords.txt is there (empty
+#                               unless it holds something) and may be changed, or is
+#                               removed first when PERLWICK_RECORDS_FILE=absent.
 #
 # DIR holds the prefix (DIR/prefix), the display number (DIR/display), Xvfb's process id
 # (DIR/xvfb.pid) and the logs. Every wait is bounded.
 set -euo pipefail
 
-command=${1:?usage: wine_session.sh start|stop|run DIR [PROGRAM ARGS...]}
-dir=${2:?usage: wine_session.sh start|stop|run DIR [PROGRAM ARGS...]}
+usage="usage: wine_session.sh start|stop|run DIR [TEMPLATE [DPI [ordinary]] | PROGRAM ARGS...]"
+command=${1:?$usage}
+dir=${2:?$usage}
 shift 2
 
 export WINEPREFIX="$dir/prefix"
 export WINEDEBUG=-all
-# No prompts to install Mono or Gecko while the prefix is made.
+# No prompts to install Mono or Gecko while a prefix is made.
 export WINEDLLOVERRIDES="mscoree=;mshtml="
+
+drive_c="$WINEPREFIX/drive_c"
+records="$drive_c/perlwickrecords.txt"
+
+# In an ordinary session, Wine runs without root's right to pass over file permissions
+# (root's Wine ignores them, as Windows' administrators do not), so that C:\ (mode 555)
+# refuses new files. Any other account is refused by the mode alone.
+as_account=()
+as_ordinary_account() {
+  [ "$(id -u)" -ne 0 ] || as_account=(setpriv '--bounding-set=-dac_override,-dac_read_search' --)
+}
+[ ! -f "$dir/ordinary" ] || as_ordinary_account
 
 session_display() {
   local number
@@ -65,6 +85,9 @@ stop_session() {
     timeout 20 wineserver -k >/dev/null 2>&1 || true
     timeout 20 wineserver -w >/dev/null 2>&1 || true
   fi
+  # C:\ takes new files again, for whatever comes next.
+  [ ! -d "$drive_c" ] || chmod 755 "$drive_c"
+  rm -f "$dir/ordinary"
   stop_xvfb
 }
 
@@ -88,18 +111,35 @@ start_xvfb() {
   return 1
 }
 
+# Makes the template prefix once; sessions copy it, which takes seconds instead of the
+# 20 s a new prefix takes. Sessions starting side by side make it once between them.
+make_template() {
+  local template=$1
+  mkdir -p "$(dirname "$template")"
+  exec 9>"$template.lock"
+  flock 9
+  if [ ! -f "$template/.perlwick-ready" ]; then
+    rm -rf "$template"
+    echo "Creating the Wine prefix $template (about 20 s, once) ..."
+    WINEPREFIX=$template bounded 180 wineboot --init
+    WINEPREFIX=$template bounded 60 wineserver -w
+    # Wine's own copies of the standard fonts, "MS Sans Serif" among them.
+    mkdir -p "$template/drive_c/windows/Fonts"
+    cp /usr/share/wine/fonts/* "$template/drive_c/windows/Fonts/"
+    # There is no window manager on Xvfb: Wine draws the frames itself.
+    WINEPREFIX=$template bounded 60 wine reg add 'HKCU\Software\Wine\X11 Driver' \
+      /v Managed /d N /f
+    WINEPREFIX=$template bounded 60 wineserver -w
+    touch "$template/.perlwick-ready"
+  fi
+  exec 9>&-
+}
+
 make_prefix() {
+  local template=$1
+  make_template "$template"
   rm -rf "$WINEPREFIX"
-  echo "Creating the Wine prefix $WINEPREFIX ..."
-  bounded 180 wineboot --init
-  bounded 60 wineserver -w
-  # Wine's own copies of the standard fonts, "MS Sans Serif" among them.
-  mkdir -p "$WINEPREFIX/drive_c/windows/Fonts"
-  cp /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
-  # There is no window manager on Xvfb: Wine draws the frames itself.
-  bounded 60 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f
-  bounded 60 wineserver -w
-  touch "$WINEPREFIX/.perlwick-ready"
+  cp -a "$template" "$WINEPREFIX"
 }
 
 # Sets the screen's scale, which Wine reads from the user's LogPixels as each program
@@ -112,22 +152,42 @@ set_dpi() {
   echo "$dpi" >"$WINEPREFIX/.perlwick-dpi"
 }
 
+# An ordinary session's records file: there and changeable, or absent. C:\ takes new
+# files only for as long as this takes.
+prepare_records_file() {
+  chmod 755 "$drive_c"
+  if [ "${PERLWICK_RECORDS_FILE:-present}" = absent ]; then
+    rm -f "$records"
+  else
+    [ -f "$records" ] || : >"$records"
+    chmod 666 "$records"
+  fi
+  chmod 555 "$drive_c"
+}
+
 case $command in
   start)
-    dpi=${1:-96}
+    template=${1:?$usage}
+    dpi=${2:-96}
+    mode=${3:-administrator}
     mkdir -p "$dir"
     : >"$dir/wine.log"
     stop_session # whatever an interrupted run left behind
     start_xvfb
     DISPLAY=$(session_display)
     export DISPLAY
-    [ -f "$WINEPREFIX/.perlwick-ready" ] || make_prefix
+    [ -f "$WINEPREFIX/.perlwick-ready" ] || make_prefix "$template"
     set_dpi "$dpi"
+    if [ "$mode" = ordinary ]; then
+      touch "$dir/ordinary"
+      prepare_records_file
+      as_ordinary_account
+    fi
     # One wineserver for all the tests, started before them and warmed up, so that no
     # test waits for Wine's background services to start or to let go of its output.
-    bounded 30 wineserver -p
-    bounded 60 wine cmd /c exit
-    echo "Wine session ready: DISPLAY=$DISPLAY WINEPREFIX=$WINEPREFIX, $dpi DPI"
+    bounded 30 "${as_account[@]}" wineserver -p
+    bounded 60 "${as_account[@]}" wine cmd /c exit
+    echo "Wine session ready: DISPLAY=$DISPLAY WINEPREFIX=$WINEPREFIX, $dpi DPI, $mode account"
     ;;
   stop)
     stop_session
@@ -135,7 +195,8 @@ case $command in
   run)
     DISPLAY=$(session_display)
     export DISPLAY
-    exec wine "$@"
+    [ ! -f "$dir/ordinary" ] || prepare_records_file
+    exec "${as_account[@]}" wine "$@"
     ;;
   *)
     echo "wine_session: unknown command $command" >&2
