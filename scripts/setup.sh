@@ -26,6 +26,8 @@ require_packages() {
 NATIVE_PACKAGES=(cmake make g++ googletest libgtest-dev libbenchmark-dev python3)
 # The cross compilers for the Windows program (x86-64 and x86).
 MINGW_PACKAGES=(cmake make g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools)
+# The Windows installer's compiler.
+INSTALLER_PACKAGES=(nsis)
 # Wine, to run the Windows program on Linux, with the fonts its window uses.
 WINE_PACKAGES=(wine wine64 fonts-wine)
 # The private X display the Windows tests run their windows in.

@@ -116,6 +116,10 @@ void set_program_path(std::wstring path) {
   program_path() = std::move(path);
 }
 
+const std::wstring& program_under_test() {
+  return program_path();
+}
+
 bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
   const auto deadline = std::chrono::steady_clock::now() + timeout;
   for (;;) {

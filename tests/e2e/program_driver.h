@@ -25,6 +25,7 @@ inline constexpr std::chrono::milliseconds kStepTimeout = 5s;
 
 // The program under test, given on the command line.
 void set_program_path(std::wstring path);
+const std::wstring& program_under_test();
 
 // Polls until done() holds; false when the time runs out first.
 bool wait_until(const std::function<bool()>& done,

@@ -41,7 +41,7 @@ as_account=()
 as_ordinary_account() {
   [ "$(id -u)" -ne 0 ] || as_account=(setpriv '--bounding-set=-dac_override,-dac_read_search' --)
 }
-[ ! -f "$dir/ordinary" ] || as_ordinary_account
+[ ! -f "$dir/ordinary-account" ] || as_ordinary_account
 
 session_display() {
   local number
@@ -87,7 +87,7 @@ stop_session() {
   fi
   # C:\ takes new files again, for whatever comes next.
   [ ! -d "$drive_c" ] || chmod 755 "$drive_c"
-  rm -f "$dir/ordinary"
+  rm -f "$dir/ordinary-account"
   stop_xvfb
 }
 
@@ -179,7 +179,7 @@ case $command in
     [ -f "$WINEPREFIX/.perlwick-ready" ] || make_prefix "$template"
     set_dpi "$dpi"
     if [ "$mode" = ordinary ]; then
-      touch "$dir/ordinary"
+      touch "$dir/ordinary-account"
       prepare_records_file
       as_ordinary_account
     fi
@@ -195,7 +195,7 @@ case $command in
   run)
     DISPLAY=$(session_display)
     export DISPLAY
-    [ ! -f "$dir/ordinary" ] || prepare_records_file
+    [ ! -f "$dir/ordinary-account" ] || prepare_records_file
     exec "${as_account[@]}" wine "$@"
     ;;
   *)
