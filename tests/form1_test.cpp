@@ -40,7 +40,7 @@ class Form1Test : public ::testing::Test {
     if (bytes != nullptr) write_file(path(), *bytes);
     form = std::make_unique<Form1>(
         Form1Controls{combo, text2, text3, text4, text5, text6, text7, text8, add}, services, tray,
-        path(), files);
+        path(), files, private_dir.path());
     form->Form_Load();
     form->Form_Initialize(0x1000, 0x2000);
     form->Combo1_GotFocus();
@@ -72,6 +72,7 @@ class Form1Test : public ::testing::Test {
   }
 
   TempDir dir;
+  TempDir private_dir;
   FaultyFileSystem files;
   Log log;
   MemoryCombo combo{log};
@@ -103,7 +104,7 @@ TEST_F(Form1Test, StartsQuietlyWithoutARecordsFile) {
 }
 
 TEST_F(Form1Test, StartsQuietlyWhenTheRecordsFileCannotBeRead) {
-  files.fail(Step::read, 1);
+  files.fail(Step::read);
   start(line("Acme", "a"));
   EXPECT_TRUE(services.errors.empty());
   EXPECT_EQ(form->store().count(), 0u);
@@ -194,6 +195,28 @@ TEST_F(Form1Test, TheListIsRebuiltFromTheTableWhenTheNameBoxTakesTheFocus) {
   form->Combo1_GotFocus();
   EXPECT_EQ(combo.list, (std::vector<std::wstring>{L"Acme", L"Beta"}));
   EXPECT_EQ(combo.text(), L"Beta");  // the typed text stays
+}
+
+// Another copy of the program saves; this one shows its records once the name box next
+// takes the focus, and reads nothing when nothing changed.
+TEST_F(Form1Test, TheNameBoxCatchesUpWithAnotherCopysChanges) {
+  write_file(path(), line("Acme", "a"));
+  // A file last written an hour ago: its entry alone tells that it is unchanged.
+  std::filesystem::last_write_time(
+      path(), std::filesystem::file_time_type::clock::now() - std::chrono::hours(1));
+  start(nullptr);
+  const int reads = files.calls(Step::read);
+  form->Combo1_GotFocus();
+  EXPECT_EQ(files.calls(Step::read), reads);
+
+  RecordStore other(path(), native_file_system(), private_dir.path());
+  ASSERT_TRUE(other.add({L"Delta", L"url d", L"", L"", L"", L"", L"", L""}).ok());
+  form->Combo1_GotFocus();
+  EXPECT_EQ(combo.list, (std::vector<std::wstring>{L"Acme", L"Delta"}));
+  type(L"delta");
+  EXPECT_EQ(combo.text(), L"Delta");
+  EXPECT_EQ(text2.text(), L"url d");
+  EXPECT_FALSE(add.enabled());
 }
 
 TEST_F(Form1Test, AddStoresTheBoxesAndChangesNothingInTheWindow) {

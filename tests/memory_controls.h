@@ -39,8 +39,10 @@ class MemoryCombo final : public ComboControl {
   std::wstring text() const override { return box_.text(); }
   void set_text(std::wstring_view text) override { box_.set_text(text); }
   void set_focus() override { box_.set_focus(); }
-  void replace_list(std::span<const std::wstring_view> items) override {
-    list.assign(items.begin(), items.end());
+  void replace_list(std::size_t count,
+                    const std::function<void(std::size_t, std::wstring&)>& item) override {
+    list.assign(count, std::wstring());
+    for (std::size_t i = 0; i < count; ++i) item(i, list[i]);
     log_.push_back(L"Combo1 list");
   }
   void type(std::wstring_view text) { box_.type(text); }

@@ -5,8 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <future>
 #include <random>
+#include <thread>
 
+#include "allocation_failure.h"
+#include "store/pending_save.h"
 #include "store/record_store.h"
 #include "test_files.h"
 
@@ -35,6 +39,10 @@ class RecordStoreTest : public ::testing::Test {
   // A store whose private folder is the test's own.
   RecordStore open(FileSystem& files = native_file_system()) const {
     return RecordStore(path(), files, private_.path());
+  }
+  // Copies of new content kept in the private folder for a rewrite in place.
+  std::size_t pending_copies() const {
+    return native_file_system().files_starting_with(private_.path(), L"pending-save").size();
   }
 
   TempDir dir_;
@@ -173,23 +181,18 @@ TEST_F(RecordStoreTest, AnUnreadableFileIsNeverOverwritten) {
   EXPECT_EQ(contents(), line("Acme") + line("Beta"));
 }
 
-TEST_F(RecordStoreTest, AFailedReadBackKeepsTheChangeAndCatchesUpLater) {
+// An edit knows the content it wrote: it does not read the file back.
+TEST_F(RecordStoreTest, TheTableTakesTheWrittenContentWithoutReadingItBack) {
   write_file(path(), line("Acme"));
   FaultyFileSystem files;
   RecordStore store(path(), files);
   ASSERT_EQ(store.recrefresh().outcome, LoadOutcome::loaded);
-  // The edit's own reads (for an unfinished save, then of the records file) succeed; the
-  // read after the rewrite fails.
-  files.fail(Step::read, 1, 2);
-  const Status status = store.add(make(L"Beta"));
-  ASSERT_FALSE(status.ok());
-  EXPECT_NE(status.message().find(L"was saved"), std::wstring::npos);
+  // The edit's own read of the records file succeeds; any read after it would fail.
+  files.fail(Step::read, -1, 1);
+  ASSERT_TRUE(store.add(make(L"Beta")).ok());
   EXPECT_EQ(contents(), line("Acme") + line("Beta"));
-  EXPECT_EQ(store.count(), 1u);
-
-  ASSERT_TRUE(store.add(make(L"Gamma")).ok());
-  EXPECT_EQ(contents(), line("Acme") + line("Beta") + line("Gamma"));
-  EXPECT_EQ(store.count(), 3u);
+  EXPECT_EQ(store.count(), 2u);
+  EXPECT_EQ(files.calls(Step::read), 2);  // one by the load, one by the edit
 }
 
 // Where the folder refuses new files, the records file itself is rewritten: the same
@@ -214,7 +217,7 @@ TEST_F(RecordStoreTest, AFolderThatRefusesNewFilesGetsTheFileRewrittenInPlace) {
   EXPECT_EQ(store.count(), 1u);
   EXPECT_EQ(std::filesystem::status(path()).permissions(), identity);
   EXPECT_EQ(dir_.file_count(), 1u);
-  EXPECT_EQ(private_.file_count(), 0u);
+  EXPECT_EQ(pending_copies(), 0u);
 }
 
 // Whatever step of a rewrite in place fails, the records file keeps its content and no
@@ -243,7 +246,7 @@ TEST_F(RecordStoreTest, AFailedRewriteInPlaceChangesNothing) {
     ASSERT_FALSE(status.ok());
     EXPECT_NE(status.message().find(L"not changed"), std::wstring::npos);
     EXPECT_EQ(contents(), before);
-    EXPECT_EQ(private_.file_count(), 0u);
+    EXPECT_EQ(pending_copies(), 0u);
     EXPECT_EQ(store.count(), 2u);
   }
 }
@@ -279,7 +282,7 @@ TEST_F(RecordStoreTest, ARewriteInPlaceEndedAtAnyMomentIsFinishedOrUndoneAtTheNe
     ASSERT_EQ(restarted.recrefresh().outcome, LoadOutcome::loaded);
     EXPECT_EQ(contents(), c.finished ? after : before);
     EXPECT_EQ(restarted.count(), c.finished ? 3u : 2u);
-    EXPECT_EQ(private_.file_count(), 0u);
+    EXPECT_EQ(pending_copies(), 0u);
   }
 }
 
@@ -325,6 +328,126 @@ TEST_F(RecordStoreTest, TwoCopiesOfTheProgramDoNotLoseEachOthersChanges) {
   ASSERT_TRUE(second.remove(L"acme").ok());
   EXPECT_EQ(contents(), line("Beta") + line("GAMMA", "edited"));
   EXPECT_EQ(second.count(), 2u);
+}
+
+// Another copy of the program holding the edit lock, in a thread of its own.
+class OtherCopySaving {
+ public:
+  OtherCopySaving(const std::filesystem::path& records, const std::filesystem::path& folder) {
+    holder_ = std::thread([this, records, folder] {
+      LockResult lock = native_file_system().lock(records_file_key(records), folder,
+                                                  std::chrono::milliseconds(5000));
+      taken_.set_value(lock.lock != nullptr);
+      done_.get_future().wait();
+    });
+    EXPECT_TRUE(taken_.get_future().get());
+  }
+  ~OtherCopySaving() {
+    done_.set_value();
+    holder_.join();
+  }
+
+ private:
+  std::promise<bool> taken_;
+  std::promise<void> done_;
+  std::thread holder_;
+};
+
+// Two copies adding at the same moment: every add that reports success is in the file.
+TEST_F(RecordStoreTest, TwoCopiesSavingAtOnceLoseNothing) {
+  write_file(path(), line("Acme"));
+  const auto copy = [this](char tag) {
+    RecordStore store = open();
+    int saved = 0;
+    for (int i = 0; i < 40; ++i) {
+      saved +=
+          store.add(make(std::wstring(1, static_cast<wchar_t>(tag)) + std::to_wstring(i))).ok();
+    }
+    return saved;
+  };
+  auto first = std::async(std::launch::async, copy, 'a');
+  auto second = std::async(std::launch::async, copy, 'b');
+  EXPECT_EQ(first.get() + second.get(), 80);
+
+  RecordStore reader = open();
+  ASSERT_EQ(reader.recrefresh().outcome, LoadOutcome::loaded);
+  EXPECT_EQ(reader.count(), 81u);
+  for (const char tag : {'a', 'b'}) {
+    for (int i = 0; i < 40; ++i) {
+      const std::wstring name = std::wstring(1, static_cast<wchar_t>(tag)) + std::to_wstring(i);
+      EXPECT_LT(reader.table().last_match(name_key(name)), reader.count()) << i;
+    }
+  }
+}
+
+TEST_F(RecordStoreTest, AnEditWaitsABoundedTimeForAnotherCopyThatIsSaving) {
+  write_file(path(), line("Acme"));
+  RecordStore store = open();
+  ASSERT_EQ(store.recrefresh().outcome, LoadOutcome::loaded);
+  store.set_lock_wait(std::chrono::milliseconds(50));
+  {
+    OtherCopySaving other(path(), private_.path());
+    const Status status = store.add(make(L"Beta"));
+    ASSERT_FALSE(status.ok());
+    EXPECT_NE(status.message().find(L"Another copy of Perlwick is saving"), std::wstring::npos);
+    EXPECT_EQ(contents(), line("Acme"));
+    // Catching up does not wait for it.
+    EXPECT_EQ(store.catch_up().outcome, LoadOutcome::loaded);
+  }
+  ASSERT_TRUE(store.add(make(L"Beta")).ok());
+  EXPECT_EQ(contents(), line("Acme") + line("Beta"));
+}
+
+// What an edit ended from outside left beside the records file goes at the next start,
+// but not while another copy is saving (and may be writing it).
+TEST_F(RecordStoreTest, LeftoversOfInterruptedEditsGoWhenNoOtherCopyIsSaving) {
+  write_file(path(), line("Acme"));
+  const std::filesystem::path leftover = dir_.file("records.txt.tmp-4242-7");
+  write_file(leftover, line("Acme") + line("half"));
+  RecordStore store = open();
+  store.set_lock_wait(std::chrono::milliseconds(50));
+  {
+    OtherCopySaving other(path(), private_.path());
+    EXPECT_EQ(store.recrefresh().outcome, LoadOutcome::failed);
+    EXPECT_TRUE(std::filesystem::exists(leftover));
+  }
+  ASSERT_EQ(store.recrefresh().outcome, LoadOutcome::loaded);
+  EXPECT_FALSE(std::filesystem::exists(leftover));
+  EXPECT_EQ(dir_.file_count(), 1u);
+}
+
+// Memory can run out at any allocation of a load or an edit: each time the store says so,
+// and the records file and the table stay as they were.
+TEST_F(RecordStoreTest, RunningOutOfMemoryAnywhereChangesNothing) {
+  using Operation = std::function<bool(RecordStore&)>;
+  const Record beta = make(L"Beta");
+  const Record acme = make(L"acme", L"new");
+  const std::pair<const char*, Operation> operations[] = {
+      {"load", [](RecordStore& s) { return s.recrefresh().outcome == LoadOutcome::loaded; }},
+      {"add", [&](RecordStore& s) { return s.add(beta).ok(); }},
+      {"update", [&](RecordStore& s) { return s.update(acme).ok(); }},
+      {"delete", [](RecordStore& s) { return s.remove(L"Acme").ok(); }},
+  };
+  const std::string before = line("Acme") + line("Delta");
+  for (const auto& [what, operation] : operations) {
+    SCOPED_TRACE(what);
+    bool completed = false;
+    for (long spared = 0; !completed && spared < 5000; ++spared) {
+      write_file(path(), before);
+      RecordStore store = open();
+      ASSERT_EQ(store.recrefresh().outcome, LoadOutcome::loaded);
+      testing::fail_allocation(spared);
+      const bool ok = operation(store);
+      const bool failed = testing::stop_failing_allocations();
+      completed = !failed;
+      if (ok) continue;
+      ASSERT_TRUE(failed) << "failed without running out of memory, at " << spared;
+      EXPECT_EQ(contents(), before) << spared;
+      EXPECT_EQ(store.table().bytes(), before) << spared;
+      EXPECT_EQ(dir_.file_count(), 1u) << spared;
+    }
+    EXPECT_TRUE(completed);
+  }
 }
 
 TEST_F(RecordStoreTest, AFileDeletedBehindTheProgramsBackIsWrittenAgainWithEveryRecord) {

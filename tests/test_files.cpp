@@ -103,10 +103,11 @@ ReadResult FaultyFileSystem::read_all(const std::filesystem::path& path, std::st
   return native_file_system().read_all(path, bytes);
 }
 
-CreateResult FaultyFileSystem::create_beside(const std::filesystem::path& target) {
+CreateResult FaultyFileSystem::create_new(const std::filesystem::path& path,
+                                          const std::filesystem::path& like_file) {
   if (strikes(Step::create)) return injected(L"create");
   if (refuse_new_files_) return {nullptr, true, L"Access denied (injected)"};
-  return wrap(native_file_system().create_beside(target));
+  return wrap(native_file_system().create_new(path, like_file));
 }
 
 CreateResult FaultyFileSystem::create_or_empty(const std::filesystem::path& path) {
@@ -127,6 +128,21 @@ Status FaultyFileSystem::replace(const std::filesystem::path& replacement,
 
 void FaultyFileSystem::remove(const std::filesystem::path& path) {
   if (!strikes(Step::remove)) native_file_system().remove(path);
+}
+
+FileStamp FaultyFileSystem::stamp(const std::filesystem::path& path) {
+  return native_file_system().stamp(path);
+}
+
+std::vector<std::filesystem::path> FaultyFileSystem::files_starting_with(
+    const std::filesystem::path& folder, std::wstring_view prefix) {
+  return native_file_system().files_starting_with(folder, prefix);
+}
+
+LockResult FaultyFileSystem::lock(std::wstring_view key,
+                                  const std::filesystem::path& private_folder,
+                                  std::chrono::milliseconds wait) {
+  return native_file_system().lock(key, private_folder, wait);
 }
 
 bool FaultyFileSystem::is_read_only(const std::filesystem::path& path) {

@@ -53,7 +53,7 @@ class FaultyFileSystem final : public FileSystem {
     crashing_.reset();
     refuse_new_files_ = false;
   }
-  // create_beside is refused with "access denied".
+  // create_new is refused with "access denied".
   void refuse_new_files() { refuse_new_files_ = true; }
   // The step's call after `spared` more throws SimulatedCrash; a write writes half first.
   void crash(Step step, int spared = 0) {
@@ -63,12 +63,18 @@ class FaultyFileSystem final : public FileSystem {
   int calls(Step step) const { return calls_[static_cast<int>(step)]; }
 
   ReadResult read_all(const std::filesystem::path& path, std::string& bytes) override;
-  CreateResult create_beside(const std::filesystem::path& target) override;
+  CreateResult create_new(const std::filesystem::path& path,
+                          const std::filesystem::path& like_file) override;
   CreateResult create_or_empty(const std::filesystem::path& path) override;
   CreateResult open_in_place(const std::filesystem::path& path) override;
   Status replace(const std::filesystem::path& replacement,
                  const std::filesystem::path& target) override;
   void remove(const std::filesystem::path& path) override;
+  FileStamp stamp(const std::filesystem::path& path) override;
+  std::vector<std::filesystem::path> files_starting_with(const std::filesystem::path& folder,
+                                                         std::wstring_view prefix) override;
+  LockResult lock(std::wstring_view key, const std::filesystem::path& private_folder,
+                  std::chrono::milliseconds wait) override;
   bool is_read_only(const std::filesystem::path& path) override;
   Status make_folder(const std::filesystem::path& path) override;
   std::filesystem::path private_folder() override;

@@ -4,6 +4,7 @@
 // the system's ANSI code page and the system's upper-case mapping; elsewhere (and in the
 // unit tests) Windows-1252 and an upper-case mapping that agrees with Windows for it.
 
+#include <array>
 #include <string>
 #include <string_view>
 
@@ -16,10 +17,20 @@ void decode_ansi(std::string_view bytes, std::wstring& out);
 // form in the code page (nothing is substituted then; out holds unspecified bytes).
 bool encode_ansi(std::wstring_view text, std::string& out);
 
-// True when every byte below 0x80 is a character of its own in the ANSI code page, so a
-// line can be searched for "~~" without decoding it first (single-byte code pages and
-// UTF-8; not the double-byte code pages, whose trail bytes can be '~').
-bool ansi_ascii_is_standalone();
+// When every byte is one character of the ANSI code page (Windows-1252 and the other
+// single-byte code pages): the character of every byte and its upper-case form, so that
+// names can be compared without decoding them. Nothing for code pages of several bytes a
+// character.
+struct SingleByteCodePage {
+  std::array<wchar_t, 256> character;
+  std::array<wchar_t, 256> upper;
+};
+const SingleByteCodePage* single_byte_code_page();
+
+// True when byte starts a character of two bytes in the ANSI code page (the double-byte
+// code pages, whose second byte may be '~'). Never true in UTF-8, where '~' is only ever
+// itself.
+bool ansi_is_lead_byte(unsigned char byte);
 
 // Maps text to upper case in place, one character for one.
 void upper_case_in_place(std::wstring& text);

@@ -60,8 +60,22 @@ bool encode_ansi(std::wstring_view text, std::string& out) {
   return true;
 }
 
-bool ansi_ascii_is_standalone() {
-  return true;
+const SingleByteCodePage* single_byte_code_page() {
+  static const SingleByteCodePage code_page = [] {
+    SingleByteCodePage table{};
+    std::wstring upper(kDecode.begin(), kDecode.end());
+    upper_case_in_place(upper);
+    for (unsigned b = 0; b < 256; ++b) {
+      table.character[b] = kDecode[b];
+      table.upper[b] = upper[b];
+    }
+    return table;
+  }();
+  return &code_page;
+}
+
+bool ansi_is_lead_byte(unsigned char) {
+  return false;
 }
 
 void upper_case_in_place(std::wstring& text) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <memory>
 
 #include "store/ansi_text.h"
 
@@ -46,12 +47,27 @@ bool encode_ansi(std::wstring_view text, std::string& out) {
   return back == text;
 }
 
-bool ansi_ascii_is_standalone() {
-  static const bool standalone = [] {
+const SingleByteCodePage* single_byte_code_page() {
+  static const std::unique_ptr<SingleByteCodePage> code_page = []() {
     CPINFO info{};
-    return GetACP() == CP_UTF8 || (GetCPInfo(CP_ACP, &info) && info.MaxCharSize == 1);
+    if (!GetCPInfo(CP_ACP, &info) || info.MaxCharSize != 1)
+      return std::unique_ptr<SingleByteCodePage>();
+    auto table = std::make_unique<SingleByteCodePage>();
+    for (unsigned b = 0; b < 256; ++b) {
+      const char byte = static_cast<char>(b);
+      wchar_t c = 0;
+      if (MultiByteToWideChar(CP_ACP, 0, &byte, 1, &c, 1) != 1) c = static_cast<wchar_t>(b);
+      table->character[b] = c;
+      table->upper[b] = c;
+      CharUpperBuffW(&table->upper[b], 1);
+    }
+    return table;
   }();
-  return standalone;
+  return code_page.get();
+}
+
+bool ansi_is_lead_byte(unsigned char byte) {
+  return IsDBCSLeadByte(byte) != FALSE;
 }
 
 void upper_case_in_place(std::wstring& text) {

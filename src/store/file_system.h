@@ -3,10 +3,13 @@
 // The file operations the record store needs, behind one interface so that tests can
 // make any step fail. Every failure carries the operating system's reason as text.
 
+#include <chrono>
+#include <cstdint>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "store/status.h"
 
@@ -34,10 +37,39 @@ class WritableFile {
 
 // A new file, or why there is none. Refused means the folder does not let this account
 // create files in it (as the top of drive C: for a program that is not run as
-// administrator); every other reason is a failure.
+// administrator); taken, that a file of that name exists; every other reason is a failure.
 struct CreateResult {
   std::unique_ptr<WritableFile> file;
   bool refused = false;
+  std::wstring reason;
+  bool taken = false;
+};
+
+// What a file's entry says of it: enough to tell, cheaply, whether it has changed.
+// Times count 100-nanosecond ticks of the file system's clock.
+struct FileStamp {
+  bool exists = false;
+  std::uint64_t size = 0;
+  std::int64_t modified = 0;
+  std::int64_t taken = 0;  // when the stamp was taken
+
+  // The same file content as far as the entry tells.
+  bool same_as(const FileStamp& other) const {
+    return exists == other.exists && size == other.size && modified == other.modified;
+  }
+};
+
+// Held while one copy of the program edits a records file; the system frees it when the
+// copy ends, however it ends.
+class EditLock {
+ public:
+  virtual ~EditLock() = default;
+};
+
+// The lock, or why there is none: busy when another copy held it for the whole wait.
+struct LockResult {
+  std::unique_ptr<EditLock> lock;
+  bool busy = false;
   std::wstring reason;
 };
 
@@ -47,8 +79,10 @@ class FileSystem {
 
   // Reads a whole file into bytes.
   virtual ReadResult read_all(const std::filesystem::path& path, std::string& bytes) = 0;
-  // Creates a new, uniquely named file in the folder of target.
-  virtual CreateResult create_beside(const std::filesystem::path& target) = 0;
+  // Creates a new file, where none of that name exists. Its permissions are those of
+  // like_file when that exists.
+  virtual CreateResult create_new(const std::filesystem::path& path,
+                                  const std::filesystem::path& like_file) = 0;
   // Creates path, or empties it when it exists.
   virtual CreateResult create_or_empty(const std::filesystem::path& path) = 0;
   // Opens an existing file to write it anew from its start. The file stays the same file,
@@ -60,6 +94,16 @@ class FileSystem {
                          const std::filesystem::path& target) = 0;
   // Removes a file, ignoring failure.
   virtual void remove(const std::filesystem::path& path) = 0;
+  // The file's entry; exists is false when there is none (or it cannot be looked at).
+  virtual FileStamp stamp(const std::filesystem::path& path) = 0;
+  // The files in folder whose names start with prefix.
+  virtual std::vector<std::filesystem::path> files_starting_with(
+      const std::filesystem::path& folder, std::wstring_view prefix) = 0;
+  // Takes the lock that one copy of the program holds while it edits the records file
+  // that key names (records_file_key), waiting up to wait while another copy holds it.
+  // The lock may need a file in private_folder.
+  virtual LockResult lock(std::wstring_view key, const std::filesystem::path& private_folder,
+                          std::chrono::milliseconds wait) = 0;
   // Whether the file is marked read-only (false when it does not exist).
   virtual bool is_read_only(const std::filesystem::path& path) = 0;
   // Creates a folder and the folders above it that are missing.

@@ -1,15 +1,18 @@
 // The file system for builds without the Windows API: POSIX calls, with fsync before the
 // atomic rename.
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <system_error>
+#include <thread>
 
 #include "store/file_system.h"
 
@@ -39,9 +42,15 @@ CreateResult no_file(int error) {
 
 class PosixFile final : public WritableFile {
  public:
-  PosixFile(std::filesystem::path path, int fd) : path_(std::move(path)), fd_(fd) {}
+  explicit PosixFile(std::filesystem::path path) : path_(std::move(path)) {}
   ~PosixFile() override {
     if (fd_ >= 0) ::close(fd_);
+  }
+
+  // Opens the file; 0, or the system's error.
+  int open(int flags, mode_t mode) {
+    fd_ = ::open(path_.c_str(), flags, mode);
+    return fd_ >= 0 ? 0 : errno;
   }
 
   const std::filesystem::path& path() const override { return path_; }
@@ -71,8 +80,24 @@ class PosixFile final : public WritableFile {
 
  private:
   std::filesystem::path path_;
-  int fd_;
+  int fd_ = -1;
   off_t offset_ = 0;
+};
+
+// A time as 100-nanosecond ticks.
+std::int64_t ticks(const timespec& time) {
+  return static_cast<std::int64_t>(time.tv_sec) * 10'000'000 + time.tv_nsec / 100;
+}
+
+// An flock on a file of the private folder: the kernel lets go of it when the process
+// ends, however it ends.
+class PosixLock final : public EditLock {
+ public:
+  explicit PosixLock(int fd) : fd_(fd) {}
+  ~PosixLock() override { ::close(fd_); }
+
+ private:
+  int fd_;
 };
 
 class PosixFileSystem final : public FileSystem {
@@ -84,7 +109,9 @@ class PosixFileSystem final : public FileSystem {
       if (error == ENOENT) return {ReadOutcome::missing, {}};
       return {ReadOutcome::failed, reason_of(error)};
     }
-    ReadResult result{ReadOutcome::read, {}};
+    // Closed however the read ends, running out of memory included.
+    const std::unique_ptr<const int, void (*)(const int*)> closer(
+        &fd, [](const int* f) { ::close(*f); });
     struct stat info {};
     bytes.clear();
     if (::fstat(fd, &info) == 0 && info.st_size > 0)
@@ -94,41 +121,30 @@ class PosixFileSystem final : public FileSystem {
       const ssize_t got = ::read(fd, buffer, sizeof buffer);
       if (got < 0) {
         if (errno == EINTR) continue;
-        result = {ReadOutcome::failed, reason_of(errno)};
-        break;
+        return {ReadOutcome::failed, reason_of(errno)};
       }
-      if (got == 0) break;
+      if (got == 0) return {ReadOutcome::read, {}};
       bytes.append(buffer, static_cast<std::size_t>(got));
     }
-    ::close(fd);
-    return result;
   }
 
-  CreateResult create_beside(const std::filesystem::path& target) override {
-    static std::atomic<unsigned> counter{0};
-    // A new file keeps the permissions of the file it will replace.
+  CreateResult create_new(const std::filesystem::path& path,
+                          const std::filesystem::path& like_file) override {
+    // The new file keeps the permissions of the file it will replace.
     mode_t mode = 0666;
     struct stat info {};
-    if (::stat(target.c_str(), &info) == 0) mode = info.st_mode & 07777;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      std::filesystem::path temp = target;
-      temp += ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-      const int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-      if (fd >= 0) {
-        (void)::fchmod(fd, mode);
-        return {std::make_unique<PosixFile>(std::move(temp), fd), false, {}};
-      }
-      if (errno != EEXIST) return no_file(errno);
-    }
-    return no_file(EEXIST);
+    if (::stat(like_file.c_str(), &info) == 0) mode = info.st_mode & 07777;
+    CreateResult created = open_file(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
+    if (created.file) (void)::chmod(path.c_str(), mode);  // past the umask
+    return created;
   }
 
   CreateResult create_or_empty(const std::filesystem::path& path) override {
-    return open_file(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC);
+    return open_file(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   }
 
   CreateResult open_in_place(const std::filesystem::path& path) override {
-    return open_file(path, O_WRONLY | O_CLOEXEC);
+    return open_file(path, O_WRONLY | O_CLOEXEC, 0);
   }
 
   Status replace(const std::filesystem::path& replacement,
@@ -137,6 +153,67 @@ class PosixFileSystem final : public FileSystem {
   }
 
   void remove(const std::filesystem::path& path) override { ::unlink(path.c_str()); }
+
+  FileStamp stamp(const std::filesystem::path& path) override {
+    FileStamp stamp;
+    timespec now{};
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    stamp.taken = ticks(now);
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0) {
+      stamp.exists = true;
+      stamp.size = static_cast<std::uint64_t>(info.st_size);
+      stamp.modified = ticks(info.st_mtim);
+    }
+    return stamp;
+  }
+
+  std::vector<std::filesystem::path> files_starting_with(const std::filesystem::path& folder,
+                                                         std::wstring_view prefix) override {
+    // Not std::filesystem::directory_iterator: it ends the program when memory runs out.
+    std::vector<std::filesystem::path> found;
+    const std::string start = std::filesystem::path(prefix).string();
+    DIR* const listing = ::opendir(folder.c_str());
+    if (listing == nullptr) return found;
+    try {
+      while (const dirent* entry = ::readdir(listing)) {
+        if (std::string_view(entry->d_name).starts_with(start)) {
+          found.push_back(folder / entry->d_name);
+        }
+      }
+    } catch (...) {
+      ::closedir(listing);
+      throw;
+    }
+    ::closedir(listing);
+    return found;
+  }
+
+  LockResult lock(std::wstring_view key, const std::filesystem::path& private_folder,
+                  std::chrono::milliseconds wait) override {
+    if (Status made = make_folder(private_folder); !made.ok()) {
+      return {nullptr, false, made.message()};
+    }
+    const std::filesystem::path path = private_folder / (L"edit-lock-" + std::wstring(key));
+    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    if (fd < 0) return {nullptr, false, reason_of(errno)};
+    // Owned before it is locked: nothing can fail between the two.
+    std::unique_ptr<PosixLock> lock;
+    try {
+      lock = std::make_unique<PosixLock>(fd);
+    } catch (...) {
+      ::close(fd);
+      throw;
+    }
+    const auto deadline = std::chrono::steady_clock::now() + wait;
+    for (;;) {
+      if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return {std::move(lock), false, {}};
+      const int error = errno;
+      if (error != EWOULDBLOCK && error != EINTR) return {nullptr, false, reason_of(error)};
+      if (std::chrono::steady_clock::now() >= deadline) return {nullptr, true, {}};
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+  }
 
   // Windows' read-only attribute stands for a file that nobody may write.
   bool is_read_only(const std::filesystem::path& path) override {
@@ -159,10 +236,15 @@ class PosixFileSystem final : public FileSystem {
   }
 
  private:
-  static CreateResult open_file(const std::filesystem::path& path, int flags) {
-    const int fd = ::open(path.c_str(), flags, 0600);
-    if (fd < 0) return no_file(errno);
-    return {std::make_unique<PosixFile>(path, fd), false, {}};
+  static CreateResult open_file(const std::filesystem::path& path, int flags, mode_t mode) {
+    // Made before the file is opened: once the file exists, nothing can fail.
+    auto file = std::make_unique<PosixFile>(path);
+    if (const int error = file->open(flags, mode); error != 0) {
+      CreateResult failed = no_file(error);
+      failed.taken = error == EEXIST;
+      return failed;
+    }
+    return {std::move(file), false, {}};
   }
 };
 

@@ -8,7 +8,6 @@
 #include <shlobj.h>
 
 #include <algorithm>
-#include <atomic>
 #include <climits>
 
 #include "store/file_system.h"
@@ -46,9 +45,16 @@ CreateResult no_file(DWORD error) {
 
 class Win32File final : public WritableFile {
  public:
-  Win32File(std::filesystem::path path, HANDLE handle) : path_(std::move(path)), handle_(handle) {}
+  explicit Win32File(std::filesystem::path path) : path_(std::move(path)) {}
   ~Win32File() override {
     if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
+  }
+
+  // Opens the file for writing, sharing it with nobody; ERROR_SUCCESS or the system's error.
+  DWORD open(DWORD disposition) {
+    handle_ = CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, disposition,
+                          FILE_ATTRIBUTE_NORMAL, nullptr);
+    return handle_ != INVALID_HANDLE_VALUE ? ERROR_SUCCESS : GetLastError();
   }
 
   const std::filesystem::path& path() const override { return path_; }
@@ -76,23 +82,42 @@ class Win32File final : public WritableFile {
 
  private:
   std::filesystem::path path_;
-  HANDLE handle_;
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
 };
 
-// Opens a file for writing; on failure error holds the system's reason.
-CreateResult open_file(const std::filesystem::path& path, DWORD disposition, DWORD& error) {
-  // Nobody else reads the file while it is being written.
-  const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, disposition,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-  error = file == INVALID_HANDLE_VALUE ? GetLastError() : ERROR_SUCCESS;
-  if (file == INVALID_HANDLE_VALUE) return no_file(error);
-  return {std::make_unique<Win32File>(path, file), false, {}};
+// Opens a file for writing; nobody else reads it while it is being written.
+CreateResult open_file(const std::filesystem::path& path, DWORD disposition) {
+  // Made before the file is opened: once the file exists, nothing can fail.
+  auto file = std::make_unique<Win32File>(path);
+  if (const DWORD error = file->open(disposition); error != ERROR_SUCCESS) {
+    CreateResult failed = no_file(error);
+    failed.taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+    return failed;
+  }
+  return {std::move(file), false, {}};
 }
 
-CreateResult open_file(const std::filesystem::path& path, DWORD disposition) {
-  DWORD error = ERROR_SUCCESS;
-  return open_file(path, disposition, error);
+std::int64_t ticks(const FILETIME& time) {
+  return static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) |
+                                   time.dwLowDateTime);
 }
+
+// A named mutex of this session: Windows lets go of it when the program ends, however it
+// ends (the next owner then learns that it was abandoned).
+class MutexLock final : public EditLock {
+ public:
+  explicit MutexLock(HANDLE mutex) : mutex_(mutex) {}
+  ~MutexLock() override {
+    if (owned_) ReleaseMutex(mutex_);
+    CloseHandle(mutex_);
+  }
+  // The wait did not give it the mutex: there is nothing to release.
+  void disown() { owned_ = false; }
+
+ private:
+  HANDLE mutex_;
+  bool owned_ = true;
+};
 
 class Win32FileSystem final : public FileSystem {
  public:
@@ -106,37 +131,28 @@ class Win32FileSystem final : public FileSystem {
       }
       return {ReadOutcome::failed, reason_of(error)};
     }
-    ReadResult result{ReadOutcome::read, {}};
+    // Closed however the read ends, running out of memory included.
+    const std::unique_ptr<void, decltype(&CloseHandle)> closer(file, &CloseHandle);
     bytes.clear();
     LARGE_INTEGER size{};
     if (GetFileSizeEx(file, &size) && size.QuadPart > 0) {
       bytes.reserve(static_cast<std::size_t>(size.QuadPart));
     }
-    static char buffer[1 << 16];
+    char buffer[1 << 16];
     for (;;) {
       DWORD got = 0;
       if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr)) {
-        result = {ReadOutcome::failed, reason_of(GetLastError())};
-        break;
+        return {ReadOutcome::failed, reason_of(GetLastError())};
       }
-      if (got == 0) break;
+      if (got == 0) return {ReadOutcome::read, {}};
       bytes.append(buffer, got);
     }
-    CloseHandle(file);
-    return result;
   }
 
-  CreateResult create_beside(const std::filesystem::path& target) override {
-    static std::atomic<unsigned> counter{0};
-    for (int attempt = 0; attempt < 100; ++attempt) {
-      std::filesystem::path temp = target;
-      temp += L".tmp-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(counter++);
-      DWORD error = ERROR_SUCCESS;
-      CreateResult created = open_file(temp, CREATE_NEW, error);
-      if (created.file) return created;
-      if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return created;
-    }
-    return no_file(ERROR_FILE_EXISTS);
+  CreateResult create_new(const std::filesystem::path& path,
+                          const std::filesystem::path& /*like_file*/) override {
+    // ReplaceFileW gives the records file's attributes and security to its replacement.
+    return open_file(path, CREATE_NEW);
   }
 
   CreateResult create_or_empty(const std::filesystem::path& path) override {
@@ -167,6 +183,58 @@ class Win32FileSystem final : public FileSystem {
   }
 
   void remove(const std::filesystem::path& path) override { DeleteFileW(path.c_str()); }
+
+  FileStamp stamp(const std::filesystem::path& path) override {
+    FileStamp stamp;
+    FILETIME now{};
+    GetSystemTimeAsFileTime(&now);
+    stamp.taken = ticks(now);
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
+      stamp.exists = true;
+      stamp.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+      stamp.modified = ticks(data.ftLastWriteTime);
+    }
+    return stamp;
+  }
+
+  std::vector<std::filesystem::path> files_starting_with(const std::filesystem::path& folder,
+                                                         std::wstring_view prefix) override {
+    std::vector<std::filesystem::path> found;
+    WIN32_FIND_DATAW entry;
+    const std::filesystem::path pattern = folder / (std::wstring(prefix) + L"*");
+    const HANDLE search = FindFirstFileW(pattern.c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) return found;
+    do {
+      // The pattern also matches short 8.3 names: check the long one.
+      if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
+          std::wstring_view(entry.cFileName).starts_with(prefix)) {
+        found.push_back(folder / entry.cFileName);
+      }
+    } while (FindNextFileW(search, &entry));
+    FindClose(search);
+    return found;
+  }
+
+  LockResult lock(std::wstring_view key, const std::filesystem::path& /*private_folder*/,
+                  std::chrono::milliseconds wait) override {
+    const std::wstring name = L"Local\\Perlwick-edit-" + std::wstring(key);
+    const HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
+    if (mutex == nullptr) return {nullptr, false, reason_of(GetLastError())};
+    // Owned before it is waited for: nothing can fail between the two.
+    std::unique_ptr<MutexLock> lock;
+    try {
+      lock = std::make_unique<MutexLock>(mutex);
+    } catch (...) {
+      CloseHandle(mutex);
+      throw;
+    }
+    const DWORD waited = WaitForSingleObject(mutex, static_cast<DWORD>(wait.count()));
+    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) return {std::move(lock), false, {}};
+    lock->disown();
+    if (waited == WAIT_TIMEOUT) return {nullptr, true, {}};
+    return {nullptr, false, reason_of(GetLastError())};
+  }
 
   bool is_read_only(const std::filesystem::path& path) override {
     const DWORD attributes = GetFileAttributesW(path.c_str());

@@ -1,6 +1,7 @@
 #include "store/record_store.h"
 
 #include <initializer_list>
+#include <new>
 #include <utility>
 
 #include "store/pending_save.h"
@@ -10,6 +11,10 @@ namespace {
 
 constexpr std::wstring_view kUnchanged = L"\n\nThe records file was not changed.";
 constexpr std::wstring_view kNothingSaved = L"\n\nNothing was saved.";
+
+// File systems that keep times to the second or two (FAT keeps two) may show the same
+// time for a file written twice in a row: within this of a stamp, the bytes must tell.
+constexpr std::int64_t kCoarsestTicks = 2 * 10'000'000;
 
 // Writes parts to file from its start, ends the file there, flushes it to the disk and
 // closes it. A failure names the step and the file.
@@ -33,82 +38,127 @@ RecordStore::RecordStore(std::filesystem::path path, FileSystem& files,
                          std::filesystem::path private_folder)
     : path_(std::move(path)),
       files_(files),
-      private_folder_(private_folder.empty() ? files.private_folder() : std::move(private_folder)) {
-}
+      private_folder_(private_folder.empty() ? files.private_folder() : std::move(private_folder)),
+      file_key_(records_file_key(path_)) {}
 
 std::wstring RecordStore::display_path() const {
   return path_.wstring();
 }
 
-void RecordStore::adopt(std::string bytes) {
-  table_ = RecordTable::parse(std::move(bytes));
+void RecordStore::adopt(RecordTable table) {
+  table_ = std::move(table);
   ++generation_;
 }
 
 LoadResult RecordStore::recrefresh() {
-  // A records file whose rewrite was interrupted holds neither its old nor its new
-  // content until the rewrite is finished: it is not loaded before.
-  if (Status finished = finish_pending_save(); !finished.ok()) {
-    return {LoadOutcome::failed, finished.message()};
+  return load(false);
+}
+
+LoadResult RecordStore::catch_up() {
+  return load(true);
+}
+
+LoadResult RecordStore::load(bool only_if_changed) {
+  try {
+    LockResult lock;
+    // Catching up does not wait: the other copy's change is read at the next chance.
+    if (Status locked =
+            take_lock(lock, only_if_changed ? std::chrono::milliseconds(0) : lock_wait_);
+        !locked.ok()) {
+      if (only_if_changed && lock.busy) return {LoadOutcome::loaded, {}};
+      return {LoadOutcome::failed, locked.message()};
+    }
+    // A records file whose rewrite was interrupted holds neither its old nor its new
+    // content until the rewrite is finished: it is not loaded before.
+    if (Status finished = finish_pending_save(); !finished.ok()) {
+      return {LoadOutcome::failed, finished.message()};
+    }
+    if (!only_if_changed) {
+      remove_leftovers();
+      seen_.reset();
+    }
+    bool file_exists = false;
+    if (Status read = read_if_changed(file_exists); !read.ok()) {
+      return {LoadOutcome::failed, read.message()};
+    }
+    return {file_exists ? LoadOutcome::loaded : LoadOutcome::missing, {}};
+  } catch (const std::bad_alloc&) {
+    return {LoadOutcome::failed,
+            L"There was not enough memory to read the records file " + display_path() + L"."};
   }
-  std::string bytes;
-  const ReadResult read = files_.read_all(path_, bytes);
-  switch (read.outcome) {
-    case ReadOutcome::read:
-      adopt(std::move(bytes));
-      return {LoadOutcome::loaded, {}};
-    case ReadOutcome::missing:
-      return {LoadOutcome::missing, {}};
-    case ReadOutcome::failed:
-      break;
-  }
-  return {LoadOutcome::failed,
-          L"Could not read the records file " + display_path() + L": " + read.reason + L"."};
 }
 
 Status RecordStore::add(const Record& record) {
-  if (Status check = check_record_text(record); !check.ok()) return check;
-  const std::wstring key = name_key(record[0]);
-  const std::string line = encode_record_line(record);
-  return edit([&](const RecordTable& table) { return table.content_with_added(key, line); });
+  return edit(&record, [&](const RecordTable& table) {
+    return table.content_with_added(name_key(record[0]), encode_record_line(record));
+  });
 }
 
 Status RecordStore::update(const Record& record) {
-  if (Status check = check_record_text(record); !check.ok()) return check;
-  const std::wstring key = name_key(record[0]);
-  const std::string line = encode_record_line(record);
-  return edit([&](const RecordTable& table) { return table.content_with_replaced(key, line); });
+  return edit(&record, [&](const RecordTable& table) {
+    return table.content_with_replaced(name_key(record[0]), encode_record_line(record));
+  });
 }
 
 Status RecordStore::remove(std::wstring_view name) {
-  const std::wstring key = name_key(name);
-  return edit([&](const RecordTable& table) { return table.content_without(key); });
+  return edit(nullptr,
+              [&](const RecordTable& table) { return table.content_without(name_key(name)); });
 }
 
 template <typename MakeContent>
-Status RecordStore::edit(MakeContent make_content) {
-  // Windows refuses to replace a read-only file only with a vague error, and some file
-  // systems do not refuse at all: the attribute is the user's wish, and it is kept.
-  if (files_.is_read_only(path_)) {
-    return Status::failure(L"The records file " + display_path() +
-                           L" is marked read-only, so Perlwick does not change it.\n\nTo save "
-                           L"changes, clear its read-only attribute (in the file's Properties) "
-                           L"and try again." +
-                           std::wstring(kNothingSaved));
+Status RecordStore::edit(const Record* record, MakeContent make_content) {
+  try {
+    if (record != nullptr) {
+      if (Status check = check_record_text(*record); !check.ok()) return check;
+    }
+    LockResult lock;
+    if (Status locked = take_lock(lock, lock_wait_); !locked.ok()) return locked;
+    // Windows refuses to replace a read-only file only with a vague error, and some file
+    // systems do not refuse at all: the attribute is the user's wish, and it is kept.
+    if (files_.is_read_only(path_)) {
+      return Status::failure(L"The records file " + display_path() +
+                             L" is marked read-only, so Perlwick does not change it.\n\nTo save "
+                             L"changes, clear its read-only attribute (in the file's "
+                             L"Properties) and try again." +
+                             std::wstring(kNothingSaved));
+    }
+    if (Status finished = finish_pending_save(); !finished.ok()) return finished;
+    remove_leftovers();
+    bool file_exists = false;
+    if (Status fresh = read_if_changed(file_exists); !fresh.ok()) return fresh;
+    // The new table is made before the file is written: once it is, nothing is left
+    // that could fail.
+    RecordTable next = RecordTable::parse(make_content(table_));
+    if (Status written = write_whole_file(next.bytes(), file_exists); !written.ok()) {
+      return written;
+    }
+    adopt(std::move(next));
+    seen_ = files_.stamp(path_);
+    return Status();
+  } catch (const std::bad_alloc&) {
+    return Status::failure(L"There was not enough memory to save the change." +
+                           std::wstring(kUnchanged));
   }
-  if (Status finished = finish_pending_save(); !finished.ok()) return finished;
-  bool file_exists = false;
-  if (Status fresh = catch_up_with_file(file_exists); !fresh.ok()) return fresh;
-  if (Status written = write_whole_file(make_content(table_), file_exists); !written.ok()) {
-    return written;
+}
+
+Status RecordStore::take_lock(LockResult& lock, std::chrono::milliseconds wait) {
+  lock = files_.lock(file_key_, private_folder_, wait);
+  if (lock.lock) return Status();
+  if (lock.busy) {
+    return Status::failure(L"Another copy of Perlwick is saving to the records file " +
+                           display_path() + L" and has not finished within " +
+                           std::to_wstring((wait.count() + 999) / 1000) + L" seconds." +
+                           std::wstring(kNothingSaved) + L" Try again in a moment.");
   }
-  return read_back();
+  return Status::failure(L"Could not make sure that no other copy of Perlwick is saving: " +
+                         lock.reason + L"." + std::wstring(kNothingSaved));
 }
 
 // Finishes a rewrite in place that was interrupted, from the complete copy of its new
 // content; a copy that was itself cut short is discarded, the records file untouched.
 Status RecordStore::finish_pending_save() {
   const std::filesystem::path copy_path = pending_copy_path(private_folder_, path_);
+  if (!files_.stamp(copy_path).exists) return Status();
   std::string copy;
   const ReadResult read = files_.read_all(copy_path, copy);
   if (read.outcome == ReadOutcome::missing) return Status();
@@ -118,20 +168,40 @@ Status RecordStore::finish_pending_save() {
                            read.reason + L"." + std::wstring(kNothingSaved));
   }
   if (const std::optional<std::string_view> content = pending_copy_content(copy)) {
-    if (Status rewritten = rewrite_in_place(*content); !rewritten.ok()) {
+    const Status rewritten = files_.stamp(path_).exists
+                                 ? rewrite_in_place(*content)
+                                 : write_whole_file(*content, false);  // deleted meanwhile
+    if (!rewritten.ok()) {
       return Status::failure(L"Could not finish saving an earlier change to the records file " +
-                             display_path() + L": " + rewritten.message() + L"." +
-                             std::wstring(kNothingSaved));
+                             display_path() + L": " + rewritten.message());
     }
   }
   files_.remove(copy_path);
+  seen_.reset();
   return Status();
 }
 
-// The change goes onto what the file holds now: another copy of the program or another
-// tool may have changed it since it was last read. A file that cannot be read is never
-// overwritten; a missing one is written anew from the table.
-Status RecordStore::catch_up_with_file(bool& file_exists) {
+// An edit that was ended from outside may have left its new file beside the records
+// file. No other copy is writing one now: this one holds the edit lock.
+void RecordStore::remove_leftovers() {
+  const std::filesystem::path folder = path_.has_parent_path() ? path_.parent_path() : ".";
+  for (const std::filesystem::path& leftover :
+       files_.files_starting_with(folder, path_.filename().wstring() + L".tmp-")) {
+    files_.remove(leftover);
+  }
+}
+
+// Brings the table up to date with the file when the file changed since it was last read
+// or written: its entry tells, and when the entry is too coarse to tell, the bytes do. A
+// file that cannot be read is never overwritten; a missing one is written anew from the
+// table.
+Status RecordStore::read_if_changed(bool& file_exists) {
+  // Taken before the read: a change after it shows in the next stamp.
+  const FileStamp now = files_.stamp(path_);
+  if (seen_ && seen_->same_as(now) && seen_->taken - seen_->modified >= kCoarsestTicks) {
+    file_exists = now.exists;
+    return Status();
+  }
   std::string bytes;
   const ReadResult read = files_.read_all(path_, bytes);
   if (read.outcome == ReadOutcome::failed) {
@@ -139,12 +209,27 @@ Status RecordStore::catch_up_with_file(bool& file_exists) {
                            read.reason + L"." + std::wstring(kNothingSaved));
   }
   file_exists = read.outcome == ReadOutcome::read;
-  if (file_exists && bytes != table_.bytes()) adopt(std::move(bytes));
+  if (file_exists && (bytes != table_.bytes() || !seen_))
+    adopt(RecordTable::parse(std::move(bytes)));
+  seen_ = now;
   return Status();
 }
 
+// A new file beside the records file, under a name of its own.
+CreateResult RecordStore::create_beside(std::filesystem::path& temp) {
+  CreateResult created;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    temp = path_;
+    temp += L".tmp-" + std::to_wstring(random_()) + L"-" + std::to_wstring(attempt);
+    created = files_.create_new(temp, path_);
+    if (!created.taken) break;
+  }
+  return created;
+}
+
 Status RecordStore::write_whole_file(std::string_view content, bool file_exists) {
-  CreateResult created = files_.create_beside(path_);
+  std::filesystem::path temp;
+  CreateResult created = create_beside(temp);
   if (!created.file && created.refused) {
     if (file_exists) return write_in_place(content);
     return Status::failure(
@@ -160,19 +245,28 @@ Status RecordStore::write_whole_file(std::string_view content, bool file_exists)
                            display_path() + L": " + created.reason + L"." +
                            std::wstring(kUnchanged));
   }
-  const std::filesystem::path temp = created.file->path();
+  // However this ends short of the swap, the new file goes.
+  struct RemoveUnlessSwapped {
+    FileSystem& files;
+    std::unique_ptr<WritableFile>& file;
+    const std::filesystem::path& temp;
+    bool swapped = false;
+    ~RemoveUnlessSwapped() {
+      if (swapped) return;
+      file.reset();
+      files.remove(temp);
+    }
+  } cleanup{files_, created.file, temp};
   if (Status s = fill(*created.file, {content}); !s.ok()) {
-    created.file.reset();
-    files_.remove(temp);
     return Status::failure(L"Could not save the change: " + s.message() + L"." +
                            std::wstring(kUnchanged));
   }
   if (Status s = files_.replace(temp, path_); !s.ok()) {
-    files_.remove(temp);
     return Status::failure(L"Could not save the change: the records file " + display_path() +
                            L" could not be replaced: " + s.message() + L"." +
                            std::wstring(kUnchanged));
   }
+  cleanup.swapped = true;
   return Status();
 }
 
@@ -222,22 +316,6 @@ Status RecordStore::rewrite_in_place(std::string_view content) {
                            L" for writing failed: " + opened.reason);
   }
   return fill(*opened.file, {content});
-}
-
-Status RecordStore::read_back() {
-  std::string bytes;
-  const ReadResult read = files_.read_all(path_, bytes);
-  if (read.outcome == ReadOutcome::read) {
-    adopt(std::move(bytes));
-    return Status();
-  }
-  const std::wstring why = read.outcome == ReadOutcome::missing
-                               ? std::wstring(L"the file has disappeared")
-                               : read.reason;
-  return Status::failure(
-      L"The change was saved, but the records file " + display_path() +
-      L" could not be read back: " + why +
-      L".\n\nThe program still shows the records as they were before the change.");
 }
 
 }  // namespace perlwick

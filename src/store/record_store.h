@@ -1,18 +1,25 @@
 #pragma once
 
 // The record store: the records file, the record table read from it, and the three edits.
-// Every edit brings the table up to date with the file, writes the complete new content
-// to a file beside the records file, puts it in place in one step and reads it back. A
-// failed edit leaves the records file and the table as they were and says why.
+//
+// An edit holds the records file's edit lock, which every copy of the program takes
+// before it changes the file, so that no two edits interleave. It brings the table up to
+// date with the file, makes the new content and its table, writes the content to a file
+// beside the records file and puts it in place in one step. Everything the edit needs is
+// taken before the file is written; a failed edit, running out of memory included, leaves
+// the records file and the table as they were and says why.
 //
 // Where the records file's folder refuses new files (the top of drive C: for a program
 // that is not run as administrator), an edit rewrites the records file itself, after
 // keeping the complete new content in the account's private folder; an interrupted
 // rewrite is finished from that copy at the next load or edit.
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
+#include <random>
 #include <string>
 #include <string_view>
 
@@ -41,8 +48,13 @@ class RecordStore {
                        std::filesystem::path private_folder = {});
 
   // Reloads the table from the records file, after finishing a rewrite that was
-  // interrupted. When the file is missing or cannot be read, the table stays as it was.
+  // interrupted and removing what interrupted edits left beside the records file. When
+  // the file is missing or cannot be read, the table stays as it was.
   LoadResult recrefresh();
+  // Reloads the table when the records file changed since this store last read or wrote
+  // it: another copy of the program may have saved meanwhile. Cheap when nothing changed.
+  // Does nothing while another copy is saving.
+  LoadResult catch_up();
 
   const RecordTable& table() const { return table_; }
   std::size_t count() const { return table_.count(); }
@@ -58,23 +70,36 @@ class RecordStore {
   // Remove drops every row whose name matches name, and every row with an empty name.
   Status remove(std::wstring_view name);
 
+  // How long an edit waits for another copy of the program that is saving.
+  void set_lock_wait(std::chrono::milliseconds wait) { lock_wait_ = wait; }
+
  private:
+  // An edit of the records file: record, when given, is checked first.
   template <typename MakeContent>
-  Status edit(MakeContent make_content);
+  Status edit(const Record* record, MakeContent make_content);
+  Status take_lock(LockResult& lock, std::chrono::milliseconds wait);
   Status finish_pending_save();
-  Status catch_up_with_file(bool& file_exists);
+  void remove_leftovers();
+  Status read_if_changed(bool& file_exists);
+  CreateResult create_beside(std::filesystem::path& temp);
   Status write_whole_file(std::string_view content, bool file_exists);
   Status write_in_place(std::string_view content);
   Status rewrite_in_place(std::string_view content);
-  Status read_back();
+  LoadResult load(bool only_if_changed);
   std::wstring display_path() const;
-  void adopt(std::string bytes);
+  void adopt(RecordTable table);
 
   std::filesystem::path path_;
   FileSystem& files_;
   std::filesystem::path private_folder_;
+  std::wstring file_key_;
+  std::chrono::milliseconds lock_wait_{5000};
   RecordTable table_;
   std::uint64_t generation_ = 0;
+  // The records file's entry when this store last read or wrote it.
+  std::optional<FileStamp> seen_;
+  // Names the files written beside the records file.
+  std::mt19937_64 random_{std::random_device{}()};
 };
 
 }  // namespace perlwick

@@ -1,9 +1,10 @@
 #pragma once
 
 // The record table: the records file's content in memory, one row per non-empty line, in
-// file order. The table keeps the file's bytes, so a row that no edit touches is written
-// back byte for byte, and keeps each row's product name with its name key (upper-case
-// form) ready for the look-up. The other fields are decoded when a row is read.
+// file order. The table keeps the file's bytes and, for each row, where its line and its
+// product name lie in them: a row that no edit touches is written back byte for byte, and
+// the table takes little more memory than the file, whatever the file holds. Names, name
+// keys (upper-case forms) and fields are read from the bytes when asked for.
 
 #include <cstddef>
 #include <string>
@@ -27,8 +28,15 @@ class RecordTable {
 
   std::size_t count() const { return rows_.size(); }
   // The product name as stored, and its name key.
-  std::wstring_view name(std::size_t row) const;
-  std::wstring_view key(std::size_t row) const;
+  std::wstring name(std::size_t row) const;
+  std::wstring key(std::size_t row) const;
+  // Whether the row's name is the empty text.
+  bool empty_name(std::size_t row) const { return rows_.at(row).name_size == 0; }
+  // The row's name key against key, by character code: negative when it sorts before,
+  // zero when equal, positive when after.
+  int compare_key(std::size_t row, std::wstring_view key) const;
+  // The last row whose name key equals key, or count() when none does.
+  std::size_t last_match(std::wstring_view key) const;
   // All eight fields of a row.
   Record record(std::size_t row) const;
   // The bytes the table was built from.
@@ -48,17 +56,15 @@ class RecordTable {
   struct Row {
     std::size_t line_begin;  // in bytes_
     std::size_t line_size;
-    std::size_t name_begin;  // in names_ and keys_
-    std::size_t name_size;
+    std::size_t name_size;  // the name's bytes, at the start of the line
   };
 
   std::string_view line_bytes(std::size_t row) const;
+  std::string_view name_bytes(std::size_t row) const;
   void append_line(std::string& out, std::size_t row) const;
   std::string with_room(std::size_t extra) const;
 
   std::string bytes_;
-  std::wstring names_;
-  std::wstring keys_;
   std::vector<Row> rows_;
 };
 

@@ -5,7 +5,8 @@
 // None of them runs a handler: when the program changes the name box's text, Form1 runs
 // the change handler itself.
 
-#include <span>
+#include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -22,9 +23,10 @@ class TextControl {
 
 class ComboControl : public TextControl {
  public:
-  // Empties the list and fills it with items, in order. The text in the edit field, its
-  // caret and its selection stay as they are.
-  virtual void replace_list(std::span<const std::wstring_view> items) = 0;
+  // Empties the list and fills it with count items, in order: item(i, text) sets text to
+  // the i-th. The text in the edit field, its caret and its selection stay as they are.
+  virtual void replace_list(std::size_t count,
+                            const std::function<void(std::size_t, std::wstring&)>& item) = 0;
 };
 
 class ButtonControl {

@@ -1,15 +1,14 @@
 #include "window/form1.h"
 
-#include <vector>
-
 namespace perlwick {
 
 Form1::Form1(const Form1Controls& controls, FormServices& services, Module1& tray,
-             std::filesystem::path records_path, FileSystem& files)
+             std::filesystem::path records_path, FileSystem& files,
+             std::filesystem::path private_folder)
     : controls_(controls),
       services_(services),
       tray_(tray),
-      store_(std::move(records_path), files) {}
+      store_(std::move(records_path), files, std::move(private_folder)) {}
 
 // ---- Start-up ---------------------------------------------------------------------------
 
@@ -65,13 +64,14 @@ void Form1::Text7_LostFocus() {
 // ---- The name box look-up ---------------------------------------------------------------
 
 void Form1::Combo1_GotFocus() {
+  // Another copy of the program may have saved since this one last read or wrote the
+  // records file. Nothing is said when it cannot be read now: the edits read it anyway.
+  (void)store_.catch_up();
   // The list only changes when the table does.
   if (listed_generation_ == store_.generation()) return;
   const RecordTable& table = store_.table();
-  std::vector<std::wstring_view> names;
-  names.reserve(table.count());
-  for (std::size_t row = 0; row < table.count(); ++row) names.push_back(table.name(row));
-  controls_.Combo1.replace_list(names);
+  controls_.Combo1.replace_list(
+      table.count(), [&table](std::size_t row, std::wstring& name) { name = table.name(row); });
   listed_generation_ = store_.generation();
 }
 
@@ -100,13 +100,7 @@ void Form1::Combo1_Click(std::wstring_view item) {
 }
 
 std::size_t Form1::last_match(std::wstring_view text) const {
-  const std::wstring key = name_key(text);
-  const RecordTable& table = store_.table();
-  std::size_t found = table.count();
-  for (std::size_t row = 0; row < table.count(); ++row) {
-    if (table.key(row) == key) found = row;
-  }
-  return found;
+  return store_.table().last_match(name_key(text));
 }
 
 void Form1::show_row(std::size_t row) {

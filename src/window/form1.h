@@ -29,8 +29,11 @@ struct Form1Controls {
 
 class Form1 {
  public:
+  // private_folder: where the record store keeps what it needs besides the records file
+  // (by default the account's own folder).
   Form1(const Form1Controls& controls, FormServices& services, Module1& tray,
-        std::filesystem::path records_path, FileSystem& files = native_file_system());
+        std::filesystem::path records_path, FileSystem& files = native_file_system(),
+        std::filesystem::path private_folder = {});
 
   // Start-up: places the window at the bottom left of the screen and loads the records.
   void Form_Load();
@@ -44,7 +47,8 @@ class Form1 {
   // The window is being destroyed: the tray icon goes.
   void Form_Terminate();
 
-  // The name box look-up.
+  // The name box look-up. Taking the focus also catches up with records that another copy
+  // of the program has saved.
   void Combo1_GotFocus();
   void Combo1_Change();
   // The user chose item from the name box's list.

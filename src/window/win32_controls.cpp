@@ -82,7 +82,8 @@ void NameBox::set_focus() {
   SetFocus(combo_);
 }
 
-void NameBox::replace_list(std::span<const std::wstring_view> items) {
+void NameBox::replace_list(std::size_t count,
+                           const std::function<void(std::size_t, std::wstring&)>& item) {
   // Emptying a drop-down combo box's list also empties its edit field: keep what the user
   // has typed there, with its caret and selection.
   const std::wstring text = window_text(combo_);
@@ -92,20 +93,19 @@ void NameBox::replace_list(std::span<const std::wstring_view> items) {
     SendMessageW(edit_, EM_GETSEL, reinterpret_cast<WPARAM>(&selection_start),
                  reinterpret_cast<LPARAM>(&selection_end));
   }
-  std::size_t characters = 0;
-  for (const std::wstring_view item : items) characters += item.size() + 1;
+  // Room for names of a usual length; the list grows past it if need be.
+  constexpr std::size_t kUsualNameBytes = 32 * sizeof(wchar_t);
 
   bool filled = true;
   ProgramWrites::Scope program_write(writes_);
   {
     RedrawOff redraw_off(combo_);
     SendMessageW(combo_, CB_RESETCONTENT, 0, 0);
-    SendMessageW(combo_, CB_INITSTORAGE, items.size(),
-                 static_cast<LPARAM>(characters * sizeof(wchar_t)));
+    SendMessageW(combo_, CB_INITSTORAGE, count, static_cast<LPARAM>(count * kUsualNameBytes));
     try {
       std::wstring entry;
-      for (const std::wstring_view item : items) {
-        entry.assign(item);
+      for (std::size_t i = 0; i < count; ++i) {
+        item(i, entry);
         const LRESULT added =
             SendMessageW(combo_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
         if (added == CB_ERR || added == CB_ERRSPACE) {

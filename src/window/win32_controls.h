@@ -8,7 +8,6 @@
 #include <windows.h>
 
 #include <optional>
-#include <span>
 #include <string>
 #include <string_view>
 
@@ -62,7 +61,8 @@ class NameBox final : public ComboControl {
   std::wstring text() const override { return window_text(combo_); }
   void set_text(std::wstring_view text) override;
   void set_focus() override;
-  void replace_list(std::span<const std::wstring_view> items) override;
+  void replace_list(std::size_t count,
+                    const std::function<void(std::size_t, std::wstring&)>& item) override;
 
   HWND hwnd() const { return combo_; }
   // The combo box's own edit field, where the user types.
