@@ -1,3 +1,4 @@
+# shellcheck shell=bash disable=SC2034
 # Sourced by the project's commands: installs the Debian packages they need when missing.
 # As root it runs apt-get itself; otherwise it prints the exact command and stops.
 
@@ -24,6 +25,8 @@ require_packages() {
 
 # The tools for the Linux build and its unit tests.
 NATIVE_PACKAGES=(cmake make g++ googletest libgtest-dev libbenchmark-dev python3)
+# Clang with its sanitizers and libFuzzer, for the checks under AddressSanitizer and UBSan.
+SANITIZER_PACKAGES=(clang libclang-rt-14-dev)
 # The cross compilers for the Windows program (x86-64 and x86).
 MINGW_PACKAGES=(cmake make g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-tools)
 # The Windows installer's compiler.

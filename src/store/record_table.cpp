@@ -94,8 +94,9 @@ void RecordTable::append_line(std::string& out, std::size_t row) const {
 }
 
 std::string RecordTable::with_room(std::size_t extra) const {
+  // A row's line may have had a lone CR or no line end at all: each gets a full CR LF.
   std::string out;
-  out.reserve(bytes_.size() + rows_.size() + extra + kLineEnd.size());
+  out.reserve(bytes_.size() + rows_.size() * kLineEnd.size() + extra + kLineEnd.size());
   return out;
 }
 
