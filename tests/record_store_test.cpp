@@ -225,23 +225,23 @@ TEST_F(RecordStoreTest, AFolderThatRefusesNewFilesGetsTheFileRewrittenInPlace) {
 TEST_F(RecordStoreTest, AFailedRewriteInPlaceChangesNothing) {
   struct Case {
     Step step;
-    int spared;
+    bool in_records_file;  // or in the copy
   };
   const Case cases[] = {
-      {Step::create, 0},  // the copy
-      {Step::write, 0},   // the copy
-      {Step::open, 0},    // the records file
-      {Step::write, 2},   // the records file, after its copy's header and content
+      {Step::create, false},
+      {Step::write, false},
+      {Step::open, true},
+      {Step::write, true},  // the old content is put back
   };
   const std::string before = line("Acme") + line("Beta");
   for (const Case& c : cases) {
-    SCOPED_TRACE(static_cast<int>(c.step) * 10 + c.spared);
+    SCOPED_TRACE(static_cast<int>(c.step) * 10 + c.in_records_file);
     write_file(path(), before);
     FaultyFileSystem files;
     files.refuse_new_files();
     RecordStore store = open(files);
     ASSERT_EQ(store.recrefresh().outcome, LoadOutcome::loaded);
-    files.fail(c.step, 1, c.spared);
+    files.fail(c.step, 1, 0, c.in_records_file ? path() : std::filesystem::path());
     const Status status = store.add(make(L"New"));
     ASSERT_FALSE(status.ok());
     EXPECT_NE(status.message().find(L"not changed"), std::wstring::npos);
@@ -256,26 +256,26 @@ TEST_F(RecordStoreTest, AFailedRewriteInPlaceChangesNothing) {
 TEST_F(RecordStoreTest, ARewriteInPlaceEndedAtAnyMomentIsFinishedOrUndoneAtTheNextStart) {
   struct Case {
     Step step;
-    int spared;
-    bool finished;  // the new content, or else the old
+    bool in_records_file;  // or anywhere
+    bool finished;         // the new content, or else the old
   };
   const Case cases[] = {
-      {Step::write, 0, false},  // the copy is written in part
-      {Step::open, 0, true},    // the copy is complete, the records file untouched
-      {Step::write, 2, true},   // the records file is rewritten in part
-      {Step::remove, 0, true},  // the records file is rewritten, the copy not yet removed
+      {Step::write, false, false},  // the copy is written in part
+      {Step::open, false, true},    // the copy is complete, the records file untouched
+      {Step::write, true, true},    // the records file is rewritten in part
+      {Step::remove, false, true},  // the records file is rewritten, the copy not yet removed
   };
   const std::string before = line("Acme") + line("Delta");
   const std::string after = line("Acme") + line("Beta") + line("Delta");
   for (const Case& c : cases) {
-    SCOPED_TRACE(static_cast<int>(c.step) * 10 + c.spared);
+    SCOPED_TRACE(static_cast<int>(c.step) * 10 + c.in_records_file);
     write_file(path(), before);
     {
       FaultyFileSystem files;
       files.refuse_new_files();
       RecordStore store = open(files);
       ASSERT_EQ(store.recrefresh().outcome, LoadOutcome::loaded);
-      files.crash(c.step, c.spared);
+      files.crash(c.step, 0, c.in_records_file ? path() : std::filesystem::path());
       EXPECT_THROW((void)store.add(make(L"Beta")), testing::SimulatedCrash);
     }
     RecordStore restarted = open();

@@ -131,3 +131,58 @@ TEST(RecordTable, RemoveDropsMatchesAndEmptyNames) {
 
 }  // namespace
 }  // namespace perlwick
+
+namespace perlwick {
+namespace {
+
+// The last row whose key equals key, found by reading every row.
+std::size_t scan(const RecordTable& table, const std::wstring& key) {
+  std::size_t found = table.count();
+  for (std::size_t row = 0; row < table.count(); ++row) {
+    if (table.key(row) == key) found = row;
+  }
+  return found;
+}
+
+// Each change is applied to the table in place (or as a whole new table, for a file that
+// is not one CR LF after every line) and leaves exactly the content it wrote; the index
+// then finds what a scan of every row finds.
+TEST(RecordTable, ChangesLeaveTheTableOfWhatTheyWroteAndTheIndexAgreesWithAScan) {
+  enum class Edit { add, update, remove };
+  struct Step {
+    Edit edit;
+    std::string name;
+  };
+  const Step steps[] = {
+      {Edit::add, "acme"},      {Edit::add, "ACME"},      {Edit::add, ""},
+      {Edit::add, "Zed"},       {Edit::update, "Acme"},   {Edit::add, "\xE9t\xE9"},
+      {Edit::update, "nobody"}, {Edit::remove, "zed"},    {Edit::add, "\xC9T\xC9"},
+      {Edit::remove, "ACME"},   {Edit::remove, "nobody"},
+  };
+  const std::vector<std::wstring> probes = {L"ACME",          L"",     L"ZED",
+                                            L"\u00C9T\u00C9", L"BETA", L"NOBODY"};
+  for (const std::string& start : {file_of({"Acme", "", "beta", "Acme"}),
+                                   std::string("Acme~~1\r\n\r\n~~2\rbeta~~3\nx\r\nAcme")}) {
+    RecordTable table = RecordTable::parse(start);
+    for (const Step& step : steps) {
+      std::wstring name(step.name.begin(), step.name.end());
+      for (auto& c : name) c = static_cast<wchar_t>(static_cast<unsigned char>(c));
+      const std::wstring key = name_key(name);
+      RecordTable::Change change =
+          step.edit == Edit::add      ? table.with_added(key, line_for(step.name))
+          : step.edit == Edit::update ? table.with_replaced(key, line_for(step.name))
+                                      : table.without(key);
+      table.make_room(change);
+      const std::string written = change.content(table);
+      table.apply(change);
+      EXPECT_EQ(table.bytes(), written) << step.name;
+      EXPECT_EQ(table.count(), RecordTable::parse(written).count()) << step.name;
+      for (const std::wstring& probe : probes) {
+        EXPECT_EQ(table.last_match(probe), scan(table, probe)) << step.name;
+      }
+    }
+  }
+}
+
+}  // namespace
+}  // namespace perlwick

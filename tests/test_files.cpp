@@ -45,22 +45,25 @@ class FaultyFile final : public WritableFile {
   const std::filesystem::path& path() const override { return inner_->path(); }
   Status write(std::string_view bytes) override {
     // Half the content reaches the file before a failure or a crash, as with a full disk.
-    if (owner_.crashes_next(Step::write)) (void)inner_->write(bytes.substr(0, bytes.size() / 2));
-    if (owner_.strikes(Step::write)) {
+    if (owner_.crashes_next(Step::write, path())) {
+      (void)inner_->write(bytes.substr(0, bytes.size() / 2));
+    }
+    if (owner_.strikes(Step::write, path())) {
       (void)inner_->write(bytes.substr(0, bytes.size() / 2));
       return Status::failure(L"injected write failure");
     }
     return inner_->write(bytes);
   }
   Status cut() override {
-    return owner_.strikes(Step::cut) ? Status::failure(L"injected cut failure") : inner_->cut();
+    return owner_.strikes(Step::cut, path()) ? Status::failure(L"injected cut failure")
+                                             : inner_->cut();
   }
   Status flush() override {
-    return owner_.strikes(Step::flush) ? Status::failure(L"injected flush failure")
-                                       : inner_->flush();
+    return owner_.strikes(Step::flush, path()) ? Status::failure(L"injected flush failure")
+                                               : inner_->flush();
   }
   Status close() override {
-    if (owner_.strikes(Step::close)) {
+    if (owner_.strikes(Step::close, path())) {
       (void)inner_->close();
       return Status::failure(L"injected close failure");
     }
@@ -78,13 +81,15 @@ CreateResult injected(std::wstring_view what) {
 
 }  // namespace
 
-bool FaultyFileSystem::strikes(Step step) {
+bool FaultyFileSystem::strikes(Step step, const std::filesystem::path& file) {
   ++calls_[static_cast<int>(step)];
-  if (crashing_ == step && crash_spared_-- == 0) {
+  if (crashing_ == step && (crashing_file_.empty() || crashing_file_ == file) &&
+      crash_spared_-- == 0) {
     crashing_.reset();
     throw SimulatedCrash{};
   }
   if (failing_ != step || times_ == 0) return false;
+  if (!failing_file_.empty() && failing_file_ != file) return false;
   if (spared_ > 0) {
     --spared_;
     return false;
@@ -98,25 +103,26 @@ CreateResult FaultyFileSystem::wrap(CreateResult created) {
   return created;
 }
 
-ReadResult FaultyFileSystem::read_all(const std::filesystem::path& path, std::string& bytes) {
+ReadResult FaultyFileSystem::read_each(const std::filesystem::path& path,
+                                       const std::function<bool(std::string_view)>& take) {
   if (strikes(Step::read)) return {ReadOutcome::failed, L"injected read failure"};
-  return native_file_system().read_all(path, bytes);
+  return native_file_system().read_each(path, take);
 }
 
 CreateResult FaultyFileSystem::create_new(const std::filesystem::path& path,
                                           const std::filesystem::path& like_file) {
-  if (strikes(Step::create)) return injected(L"create");
+  if (strikes(Step::create, path)) return injected(L"create");
   if (refuse_new_files_) return {nullptr, true, L"Access denied (injected)"};
   return wrap(native_file_system().create_new(path, like_file));
 }
 
 CreateResult FaultyFileSystem::create_or_empty(const std::filesystem::path& path) {
-  if (strikes(Step::create)) return injected(L"create");
+  if (strikes(Step::create, path)) return injected(L"create");
   return wrap(native_file_system().create_or_empty(path));
 }
 
 CreateResult FaultyFileSystem::open_in_place(const std::filesystem::path& path) {
-  if (strikes(Step::open)) return injected(L"open");
+  if (strikes(Step::open, path)) return injected(L"open");
   return wrap(native_file_system().open_in_place(path));
 }
 

@@ -39,14 +39,16 @@ enum class Step { read, create, open, write, cut, flush, close, replace, remove,
 struct SimulatedCrash {};
 
 // The native file system, except that the chosen step fails: every time, or `times`
-// times after letting `spared` calls through. It can also refuse new files beside a
-// file, as a folder that the account may not create files in, and crash at a step.
+// times after letting `spared` calls through; the writing steps only for the file
+// in_file, when it is given. It can also refuse new files beside a file, as a folder that
+// the account may not create files in, and crash at a step.
 class FaultyFileSystem final : public FileSystem {
  public:
-  void fail(Step step, int times = -1, int spared = 0) {
+  void fail(Step step, int times = -1, int spared = 0, std::filesystem::path in_file = {}) {
     failing_ = step;
     times_ = times;
     spared_ = spared;
+    failing_file_ = std::move(in_file);
   }
   void heal() {
     failing_.reset();
@@ -55,14 +57,17 @@ class FaultyFileSystem final : public FileSystem {
   }
   // create_new is refused with "access denied".
   void refuse_new_files() { refuse_new_files_ = true; }
-  // The step's call after `spared` more throws SimulatedCrash; a write writes half first.
-  void crash(Step step, int spared = 0) {
+  // The step's call after `spared` more (in in_file, when it is given) throws
+  // SimulatedCrash; a write writes half first.
+  void crash(Step step, int spared = 0, std::filesystem::path in_file = {}) {
     crashing_ = step;
     crash_spared_ = spared;
+    crashing_file_ = std::move(in_file);
   }
   int calls(Step step) const { return calls_[static_cast<int>(step)]; }
 
-  ReadResult read_all(const std::filesystem::path& path, std::string& bytes) override;
+  ReadResult read_each(const std::filesystem::path& path,
+                       const std::function<bool(std::string_view)>& take) override;
   CreateResult create_new(const std::filesystem::path& path,
                           const std::filesystem::path& like_file) override;
   CreateResult create_or_empty(const std::filesystem::path& path) override;
@@ -79,10 +84,14 @@ class FaultyFileSystem final : public FileSystem {
   Status make_folder(const std::filesystem::path& path) override;
   std::filesystem::path private_folder() override;
 
-  // Counts a call of the step, crashes if told to, and says whether it is to fail.
-  bool strikes(Step step);
-  // Whether the next call of the step crashes, without counting it.
-  bool crashes_next(Step step) const { return crashing_ == step && crash_spared_ == 0; }
+  // Counts a call of the step (on file), crashes if told to, and says whether it is to
+  // fail.
+  bool strikes(Step step, const std::filesystem::path& file = {});
+  // Whether the next call of the step on file crashes, without counting it.
+  bool crashes_next(Step step, const std::filesystem::path& file) const {
+    return crashing_ == step && crash_spared_ == 0 &&
+           (crashing_file_.empty() || crashing_file_ == file);
+  }
 
  private:
   CreateResult wrap(CreateResult created);
@@ -90,8 +99,10 @@ class FaultyFileSystem final : public FileSystem {
   std::optional<Step> failing_;
   int times_ = -1;
   int spared_ = 0;
+  std::filesystem::path failing_file_;
   std::optional<Step> crashing_;
   int crash_spared_ = 0;
+  std::filesystem::path crashing_file_;
   bool refuse_new_files_ = false;
   int calls_[static_cast<int>(Step::count)] = {};
 };

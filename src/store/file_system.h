@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -77,8 +78,12 @@ class FileSystem {
  public:
   virtual ~FileSystem() = default;
 
-  // Reads a whole file into bytes.
-  virtual ReadResult read_all(const std::filesystem::path& path, std::string& bytes) = 0;
+  // Reads a file from its start to its end, handing each chunk to take; take returns false
+  // to stop early.
+  virtual ReadResult read_each(const std::filesystem::path& path,
+                               const std::function<bool(std::string_view)>& take) = 0;
+  // Reads a whole file into bytes, with room to grow by a little.
+  ReadResult read_all(const std::filesystem::path& path, std::string& bytes);
   // Creates a new file, where none of that name exists. Its permissions are those of
   // like_file when that exists.
   virtual CreateResult create_new(const std::filesystem::path& path,

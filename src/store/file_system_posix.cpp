@@ -84,6 +84,8 @@ class PosixFile final : public WritableFile {
   off_t offset_ = 0;
 };
 
+constexpr std::size_t kChunk = 1 << 20;
+
 // A time as 100-nanosecond ticks.
 std::int64_t ticks(const timespec& time) {
   return static_cast<std::int64_t>(time.tv_sec) * 10'000'000 + time.tv_nsec / 100;
@@ -102,7 +104,8 @@ class PosixLock final : public EditLock {
 
 class PosixFileSystem final : public FileSystem {
  public:
-  ReadResult read_all(const std::filesystem::path& path, std::string& bytes) override {
+  ReadResult read_each(const std::filesystem::path& path,
+                       const std::function<bool(std::string_view)>& take) override {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
       const int error = errno;
@@ -112,19 +115,16 @@ class PosixFileSystem final : public FileSystem {
     // Closed however the read ends, running out of memory included.
     const std::unique_ptr<const int, void (*)(const int*)> closer(
         &fd, [](const int* f) { ::close(*f); });
-    struct stat info {};
-    bytes.clear();
-    if (::fstat(fd, &info) == 0 && info.st_size > 0)
-      bytes.reserve(static_cast<std::size_t>(info.st_size));
-    char buffer[1 << 16];
+    const auto buffer = std::make_unique<char[]>(kChunk);
     for (;;) {
-      const ssize_t got = ::read(fd, buffer, sizeof buffer);
+      const ssize_t got = ::read(fd, buffer.get(), kChunk);
       if (got < 0) {
         if (errno == EINTR) continue;
         return {ReadOutcome::failed, reason_of(errno)};
       }
-      if (got == 0) return {ReadOutcome::read, {}};
-      bytes.append(buffer, static_cast<std::size_t>(got));
+      if (got == 0 || !take(std::string_view(buffer.get(), static_cast<std::size_t>(got)))) {
+        return {ReadOutcome::read, {}};
+      }
     }
   }
 

@@ -121,7 +121,8 @@ class MutexLock final : public EditLock {
 
 class Win32FileSystem final : public FileSystem {
  public:
-  ReadResult read_all(const std::filesystem::path& path, std::string& bytes) override {
+  ReadResult read_each(const std::filesystem::path& path,
+                       const std::function<bool(std::string_view)>& take) override {
     const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
@@ -133,19 +134,14 @@ class Win32FileSystem final : public FileSystem {
     }
     // Closed however the read ends, running out of memory included.
     const std::unique_ptr<void, decltype(&CloseHandle)> closer(file, &CloseHandle);
-    bytes.clear();
-    LARGE_INTEGER size{};
-    if (GetFileSizeEx(file, &size) && size.QuadPart > 0) {
-      bytes.reserve(static_cast<std::size_t>(size.QuadPart));
-    }
-    char buffer[1 << 16];
+    constexpr DWORD kChunk = 1 << 20;
+    const auto buffer = std::make_unique<char[]>(kChunk);
     for (;;) {
       DWORD got = 0;
-      if (!ReadFile(file, buffer, sizeof buffer, &got, nullptr)) {
+      if (!ReadFile(file, buffer.get(), kChunk, &got, nullptr)) {
         return {ReadOutcome::failed, reason_of(GetLastError())};
       }
-      if (got == 0) return {ReadOutcome::read, {}};
-      bytes.append(buffer, got);
+      if (got == 0 || !take(std::string_view(buffer.get(), got))) return {ReadOutcome::read, {}};
     }
   }
 

@@ -1,7 +1,7 @@
 #include "store/record_store.h"
 
-#include <initializer_list>
 #include <new>
+#include <span>
 #include <utility>
 
 #include "store/pending_save.h"
@@ -18,7 +18,7 @@ constexpr std::int64_t kCoarsestTicks = 2 * 10'000'000;
 
 // Writes parts to file from its start, ends the file there, flushes it to the disk and
 // closes it. A failure names the step and the file.
-Status fill(WritableFile& file, std::initializer_list<std::string_view> parts) {
+Status fill(WritableFile& file, std::span<const std::string_view> parts) {
   const auto failed = [&](std::wstring_view step, const Status& failure) {
     return Status::failure(std::wstring(step) + L" " + file.path().wstring() + L" failed: " +
                            failure.message());
@@ -90,23 +90,22 @@ LoadResult RecordStore::load(bool only_if_changed) {
 
 Status RecordStore::add(const Record& record) {
   return edit(&record, [&](const RecordTable& table) {
-    return table.content_with_added(name_key(record[0]), encode_record_line(record));
+    return table.with_added(name_key(record[0]), encode_record_line(record));
   });
 }
 
 Status RecordStore::update(const Record& record) {
   return edit(&record, [&](const RecordTable& table) {
-    return table.content_with_replaced(name_key(record[0]), encode_record_line(record));
+    return table.with_replaced(name_key(record[0]), encode_record_line(record));
   });
 }
 
 Status RecordStore::remove(std::wstring_view name) {
-  return edit(nullptr,
-              [&](const RecordTable& table) { return table.content_without(name_key(name)); });
+  return edit(nullptr, [&](const RecordTable& table) { return table.without(name_key(name)); });
 }
 
-template <typename MakeContent>
-Status RecordStore::edit(const Record* record, MakeContent make_content) {
+template <typename MakeChange>
+Status RecordStore::edit(const Record* record, MakeChange make_change) {
   try {
     if (record != nullptr) {
       if (Status check = check_record_text(*record); !check.ok()) return check;
@@ -126,13 +125,15 @@ Status RecordStore::edit(const Record* record, MakeContent make_content) {
     remove_leftovers();
     bool file_exists = false;
     if (Status fresh = read_if_changed(file_exists); !fresh.ok()) return fresh;
-    // The new table is made before the file is written: once it is, nothing is left
-    // that could fail.
-    RecordTable next = RecordTable::parse(make_content(table_));
-    if (Status written = write_whole_file(next.bytes(), file_exists); !written.ok()) {
+    // All the memory the change needs is taken before the file is written: once it is,
+    // nothing is left that could fail.
+    RecordTable::Change change = make_change(table_);
+    table_.make_room(change);
+    if (Status written = write_whole_file(table_.pieces(change), file_exists); !written.ok()) {
       return written;
     }
-    adopt(std::move(next));
+    table_.apply(change);
+    ++generation_;
     seen_ = files_.stamp(path_);
     return Status();
   } catch (const std::bad_alloc&) {
@@ -168,9 +169,10 @@ Status RecordStore::finish_pending_save() {
                            read.reason + L"." + std::wstring(kNothingSaved));
   }
   if (const std::optional<std::string_view> content = pending_copy_content(copy)) {
+    const std::span<const std::string_view> pieces(&*content, 1);
     const Status rewritten = files_.stamp(path_).exists
-                                 ? rewrite_in_place(*content)
-                                 : write_whole_file(*content, false);  // deleted meanwhile
+                                 ? rewrite_in_place(pieces)
+                                 : write_whole_file(pieces, false);  // deleted meanwhile
     if (!rewritten.ok()) {
       return Status::failure(L"Could not finish saving an earlier change to the records file " +
                              display_path() + L": " + rewritten.message());
@@ -202,15 +204,33 @@ Status RecordStore::read_if_changed(bool& file_exists) {
     file_exists = now.exists;
     return Status();
   }
-  std::string bytes;
-  const ReadResult read = files_.read_all(path_, bytes);
-  if (read.outcome == ReadOutcome::failed) {
+  const auto unreadable = [this](const ReadResult& read) {
     return Status::failure(L"Could not read the records file " + display_path() + L": " +
                            read.reason + L"." + std::wstring(kNothingSaved));
+  };
+  // What this store knows of the file may still be all there is: compared as it is read,
+  // the file takes no memory of its own.
+  if (seen_) {
+    const std::string_view known = table_.bytes();
+    std::size_t compared = 0;
+    bool same = true;
+    const ReadResult read = files_.read_each(path_, [&](std::string_view chunk) {
+      same = known.substr(compared, chunk.size()) == chunk;
+      compared += chunk.size();
+      return same;
+    });
+    if (read.outcome == ReadOutcome::failed) return unreadable(read);
+    file_exists = read.outcome == ReadOutcome::read;
+    if (!file_exists || (same && compared == known.size())) {
+      seen_ = now;
+      return Status();
+    }
   }
+  std::string bytes;
+  const ReadResult read = files_.read_all(path_, bytes);
+  if (read.outcome == ReadOutcome::failed) return unreadable(read);
   file_exists = read.outcome == ReadOutcome::read;
-  if (file_exists && (bytes != table_.bytes() || !seen_))
-    adopt(RecordTable::parse(std::move(bytes)));
+  if (file_exists) adopt(RecordTable::parse(std::move(bytes)));
   seen_ = now;
   return Status();
 }
@@ -227,7 +247,7 @@ CreateResult RecordStore::create_beside(std::filesystem::path& temp) {
   return created;
 }
 
-Status RecordStore::write_whole_file(std::string_view content, bool file_exists) {
+Status RecordStore::write_whole_file(std::span<const std::string_view> content, bool file_exists) {
   std::filesystem::path temp;
   CreateResult created = create_beside(temp);
   if (!created.file && created.refused) {
@@ -257,7 +277,7 @@ Status RecordStore::write_whole_file(std::string_view content, bool file_exists)
       files.remove(temp);
     }
   } cleanup{files_, created.file, temp};
-  if (Status s = fill(*created.file, {content}); !s.ok()) {
+  if (Status s = fill(*created.file, content); !s.ok()) {
     return Status::failure(L"Could not save the change: " + s.message() + L"." +
                            std::wstring(kUnchanged));
   }
@@ -273,7 +293,7 @@ Status RecordStore::write_whole_file(std::string_view content, bool file_exists)
 // The records file's folder refuses new files: the file itself is rewritten. Its new
 // content is first made durable in the private folder, so that an interruption at any
 // moment leaves either the old content or a copy that finishes the new one.
-Status RecordStore::write_in_place(std::string_view content) {
+Status RecordStore::write_in_place(std::span<const std::string_view> content) {
   const std::filesystem::path copy_path = pending_copy_path(private_folder_, path_);
   if (Status s = files_.make_folder(private_folder_); !s.ok()) {
     return Status::failure(L"Could not save the change: the folder " + private_folder_.wstring() +
@@ -286,8 +306,16 @@ Status RecordStore::write_in_place(std::string_view content) {
                            L" could not be created: " + copy.reason + L"." +
                            std::wstring(kUnchanged));
   }
-  const std::string header = pending_copy_header(content.size(), checksum(content));
-  if (Status s = fill(*copy.file, {header, content}); !s.ok()) {
+  std::uint64_t size = 0;
+  std::uint64_t sum = kChecksumStart;
+  for (const std::string_view piece : content) {
+    size += piece.size();
+    sum = checksum(piece, sum);
+  }
+  const std::string header = pending_copy_header(size, sum);
+  std::vector<std::string_view> copy_pieces = {header};
+  copy_pieces.insert(copy_pieces.end(), content.begin(), content.end());
+  if (Status s = fill(*copy.file, copy_pieces); !s.ok()) {
     copy.file.reset();
     files_.remove(copy_path);
     return Status::failure(L"Could not save the change: " + s.message() + L"." +
@@ -296,7 +324,8 @@ Status RecordStore::write_in_place(std::string_view content) {
 
   if (Status s = rewrite_in_place(content); !s.ok()) {
     // The table holds the file's content from before the change: put it back.
-    if (rewrite_in_place(table_.bytes()).ok()) {
+    const std::string_view before = table_.bytes();
+    if (rewrite_in_place({&before, 1}).ok()) {
       files_.remove(copy_path);
       return Status::failure(L"Could not save the change: " + s.message() + L"." +
                              std::wstring(kUnchanged));
@@ -309,13 +338,13 @@ Status RecordStore::write_in_place(std::string_view content) {
   return Status();
 }
 
-Status RecordStore::rewrite_in_place(std::string_view content) {
+Status RecordStore::rewrite_in_place(std::span<const std::string_view> content) {
   CreateResult opened = files_.open_in_place(path_);
   if (!opened.file) {
     return Status::failure(L"opening the records file " + display_path() +
                            L" for writing failed: " + opened.reason);
   }
-  return fill(*opened.file, {content});
+  return fill(*opened.file, content);
 }
 
 }  // namespace perlwick

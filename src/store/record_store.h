@@ -20,6 +20,7 @@
 #include <filesystem>
 #include <optional>
 #include <random>
+#include <span>
 #include <string>
 #include <string_view>
 
@@ -75,16 +76,17 @@ class RecordStore {
 
  private:
   // An edit of the records file: record, when given, is checked first.
-  template <typename MakeContent>
-  Status edit(const Record* record, MakeContent make_content);
+  template <typename MakeChange>
+  Status edit(const Record* record, MakeChange make_change);
   Status take_lock(LockResult& lock, std::chrono::milliseconds wait);
   Status finish_pending_save();
   void remove_leftovers();
   Status read_if_changed(bool& file_exists);
   CreateResult create_beside(std::filesystem::path& temp);
-  Status write_whole_file(std::string_view content, bool file_exists);
-  Status write_in_place(std::string_view content);
-  Status rewrite_in_place(std::string_view content);
+  // The content to write comes in pieces, one after another.
+  Status write_whole_file(std::span<const std::string_view> content, bool file_exists);
+  Status write_in_place(std::span<const std::string_view> content);
+  Status rewrite_in_place(std::span<const std::string_view> content);
   LoadResult load(bool only_if_changed);
   std::wstring display_path() const;
   void adopt(RecordTable table);

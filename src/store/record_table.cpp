@@ -1,14 +1,35 @@
 #include "store/record_table.h"
 
 #include <algorithm>
+#include <cstring>
+#include <stdexcept>
 
 #include "store/ansi_text.h"
 
 namespace perlwick {
 namespace {
 
+constexpr std::uint64_t kHashStart = 14695981039346656037ull;
+constexpr std::uint64_t kHashPrime = 1099511628211ull;
+// An Update of more rows than this makes the whole new table instead of splicing each.
+constexpr std::size_t kMostSplicedRows = 16;
+
+std::uint64_t hash_step(std::uint64_t hash, wchar_t c) {
+  return (hash ^ static_cast<std::uint32_t>(c)) * kHashPrime;
+}
+
+std::uint64_t hash_end(std::uint64_t hash) {
+  return hash ^ (hash >> 29);
+}
+
+std::uint64_t hash_of(std::wstring_view key) {
+  std::uint64_t hash = kHashStart;
+  for (const wchar_t c : key) hash = hash_step(hash, c);
+  return hash_end(hash);
+}
+
 // Where the first field ends in a line's bytes: at the first "~~" that starts a character.
-std::size_t name_size_in(std::string_view line) {
+std::size_t name_size_in(std::string_view line) noexcept {
   if (single_byte_code_page() != nullptr) return std::min(line.find("~~"), line.size());
   for (std::size_t i = 0; i < line.size();) {
     if (line[i] == '~' && i + 1 < line.size() && line[i + 1] == '~') return i;
@@ -17,7 +38,28 @@ std::size_t name_size_in(std::string_view line) {
   return line.size();
 }
 
+// Room to grow by a little without moving: edits are made in place.
+std::size_t with_slack(std::size_t size) {
+  return size + size / 64 + 64;
+}
+
+std::uint32_t checked_size(std::size_t size) {
+  if (size > UINT32_MAX) throw std::length_error("a line of the records file is over 4 GB long");
+  return static_cast<std::uint32_t>(size);
+}
+
+void append_line(std::string& out, std::string_view line) {
+  out += line;
+  out += kLineEnd;
+}
+
 }  // namespace
+
+RecordTable::~RecordTable() = default;
+RecordTable::Change::Change() = default;
+RecordTable::Change::Change(Change&&) noexcept = default;
+RecordTable::Change& RecordTable::Change::operator=(Change&&) noexcept = default;
+RecordTable::Change::~Change() = default;
 
 std::wstring name_key(std::wstring_view name) {
   std::wstring key(name);
@@ -35,10 +77,17 @@ RecordTable RecordTable::parse(std::string bytes) {
   while (reader.next(line)) {
     const std::size_t begin = line_begin;
     line_begin = reader.consumed(all);
+    const bool ends_in_cr_lf = line_begin - begin == line.size() + kLineEnd.size() &&
+                               all.substr(begin + line.size(), 2) == kLineEnd;
+    if (line.empty() || !ends_in_cr_lf) table.canonical_ = false;
     if (line.empty()) continue;
-    table.rows_.push_back(Row{begin, line.size(), name_size_in(line)});
+    table.rows_.push_back(
+        Row{begin, checked_size(line.size()), static_cast<std::uint32_t>(name_size_in(line))});
   }
-  table.rows_.shrink_to_fit();
+  std::size_t slots = 16;
+  while (slots < 2 * table.rows_.size() + 2) slots *= 2;
+  table.slots_.assign(slots, 0);
+  table.rebuild_index();
   return table;
 }
 
@@ -75,11 +124,55 @@ int RecordTable::compare_key(std::size_t row, std::wstring_view key) const {
   return std::wstring_view(this->key(row)).compare(key);
 }
 
-std::size_t RecordTable::last_match(std::wstring_view key) const {
-  for (std::size_t row = rows_.size(); row-- > 0;) {
-    if (compare_key(row, key) == 0) return row;
+std::uint64_t RecordTable::key_hash(std::size_t row) const {
+  if (const SingleByteCodePage* code_page = single_byte_code_page()) {
+    std::uint64_t hash = kHashStart;
+    for (const char byte : name_bytes(row)) {
+      hash = hash_step(hash, code_page->upper[static_cast<unsigned char>(byte)]);
+    }
+    return hash_end(hash);
   }
-  return rows_.size();
+  return hash_of(key(row));
+}
+
+bool RecordTable::same_key(std::size_t a, std::size_t b) const {
+  if (const SingleByteCodePage* code_page = single_byte_code_page()) {
+    const std::string_view x = name_bytes(a);
+    const std::string_view y = name_bytes(b);
+    return x.size() == y.size() &&
+           std::equal(x.begin(), x.end(), y.begin(), [code_page](char p, char q) {
+             return code_page->upper[static_cast<unsigned char>(p)] ==
+                    code_page->upper[static_cast<unsigned char>(q)];
+           });
+  }
+  return key(a) == key(b);
+}
+
+void RecordTable::index_row(std::size_t row) noexcept {
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t i = key_hash(row) & mask;; i = (i + 1) & mask) {
+    const std::uint32_t held = slots_[i];
+    if (held == 0 || same_key(held - 1, row)) {
+      // The later row of a key is the one the look-up shows.
+      if (held == 0 || held - 1 < row) slots_[i] = static_cast<std::uint32_t>(row + 1);
+      return;
+    }
+  }
+}
+
+void RecordTable::rebuild_index() noexcept {
+  std::fill(slots_.begin(), slots_.end(), 0u);
+  for (std::size_t row = 0; row < rows_.size(); ++row) index_row(row);
+}
+
+std::size_t RecordTable::last_match(std::wstring_view key) const {
+  if (slots_.empty()) return rows_.size();
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t i = hash_of(key) & mask;; i = (i + 1) & mask) {
+    const std::uint32_t held = slots_[i];
+    if (held == 0) return rows_.size();
+    if (compare_key(held - 1, key) == 0) return held - 1;
+  }
 }
 
 Record RecordTable::record(std::size_t row) const {
@@ -88,57 +181,246 @@ Record RecordTable::record(std::size_t row) const {
   return record_from_line(line);
 }
 
-void RecordTable::append_line(std::string& out, std::size_t row) const {
-  out += line_bytes(row);
-  out += kLineEnd;
-}
+// ---- Changes ------------------------------------------------------------------------------
 
 std::string RecordTable::with_room(std::size_t extra) const {
   // A row's line may have had a lone CR or no line end at all: each gets a full CR LF.
   std::string out;
-  out.reserve(bytes_.size() + rows_.size() * kLineEnd.size() + extra + kLineEnd.size());
+  out.reserve(bytes_.size() + (rows_.size() + 1) * kLineEnd.size() + extra);
   return out;
+}
+
+RecordTable::Change RecordTable::whole(std::string content) const {
+  Change change;
+  change.kind_ = Change::Kind::whole;
+  change.whole_content_ = std::move(content);
+  return change;
+}
+
+RecordTable::Change RecordTable::with_added(std::wstring_view new_key,
+                                            std::string_view new_line) const {
+  std::size_t before = 0;
+  while (before < rows_.size() && compare_key(before, new_key) <= 0) ++before;
+  if (!canonical_ || single_byte_code_page() == nullptr) {
+    std::string out = with_room(new_line.size());
+    for (std::size_t row = 0; row < rows_.size(); ++row) {
+      if (row == before) append_line(out, new_line);
+      append_line(out, line_bytes(row));
+    }
+    if (before == rows_.size()) append_line(out, new_line);
+    return whole(std::move(out));
+  }
+  Change change;
+  change.kind_ = Change::Kind::add;
+  change.line_.assign(new_line).append(kLineEnd);
+  change.rows_.push_back(before);
+  return change;
+}
+
+RecordTable::Change RecordTable::with_replaced(std::wstring_view match_key,
+                                               std::string_view new_line) const {
+  std::vector<std::size_t> matches;
+  for (std::size_t row = 0; row < rows_.size(); ++row) {
+    if (compare_key(row, match_key) == 0) matches.push_back(row);
+  }
+  if (!canonical_ || single_byte_code_page() == nullptr || matches.size() > kMostSplicedRows) {
+    std::string out = with_room(matches.size() * new_line.size());
+    for (std::size_t row = 0, next = 0; row < rows_.size(); ++row) {
+      const bool replaced = next < matches.size() && matches[next] == row;
+      next += replaced;
+      append_line(out, replaced ? new_line : line_bytes(row));
+    }
+    return whole(std::move(out));
+  }
+  Change change;
+  change.kind_ = Change::Kind::replace;
+  change.line_.assign(new_line).append(kLineEnd);
+  change.rows_ = std::move(matches);
+  return change;
+}
+
+RecordTable::Change RecordTable::without(std::wstring_view match_key) const {
+  std::vector<std::size_t> dropped;
+  for (std::size_t row = 0; row < rows_.size(); ++row) {
+    if (empty_name(row) || compare_key(row, match_key) == 0) dropped.push_back(row);
+  }
+  if (!canonical_ || single_byte_code_page() == nullptr) {
+    std::string out = with_room(0);
+    for (std::size_t row = 0, next = 0; row < rows_.size(); ++row) {
+      const bool drop = next < dropped.size() && dropped[next] == row;
+      next += drop;
+      if (!drop) append_line(out, line_bytes(row));
+    }
+    return whole(std::move(out));
+  }
+  Change change;
+  change.kind_ = Change::Kind::remove;
+  change.rows_ = std::move(dropped);
+  return change;
+}
+
+void RecordTable::make_room(Change& change) {
+  switch (change.kind_) {
+    case Change::Kind::whole:
+      if (!change.next_) {
+        change.next_ = std::make_unique<RecordTable>(parse(std::move(change.whole_content_)));
+      }
+      return;
+    case Change::Kind::add: {
+      (void)checked_size(change.line_.size());
+      if (bytes_.capacity() < bytes_.size() + change.line_.size()) {
+        bytes_.reserve(with_slack(bytes_.size() + change.line_.size()));
+      }
+      if (rows_.capacity() < rows_.size() + 1) rows_.reserve(with_slack(rows_.size() + 1));
+      if (slots_.size() < 2 * rows_.size() + 4) {
+        // A larger index for the same rows, so that the new one fits.
+        std::vector<std::uint32_t> larger(std::max<std::size_t>(16, slots_.size() * 2), 0u);
+        slots_.swap(larger);
+        rebuild_index();
+      }
+      return;
+    }
+    case Change::Kind::replace: {
+      (void)checked_size(change.line_.size());
+      std::size_t size = bytes_.size();
+      for (const std::size_t row : change.rows_) {
+        size = size - rows_[row].line_size - kLineEnd.size() + change.line_.size();
+      }
+      if (bytes_.capacity() < size) bytes_.reserve(with_slack(size));
+      return;
+    }
+    case Change::Kind::remove:
+      return;  // everything shrinks
+  }
+}
+
+std::vector<std::string_view> RecordTable::pieces(const Change& change) const {
+  std::vector<std::string_view> pieces;
+  const std::string_view all = bytes_;
+  const auto add = [&pieces](std::string_view piece) {
+    if (!piece.empty()) pieces.push_back(piece);
+  };
+  const auto begin = [&](std::size_t row) {
+    return row < rows_.size() ? static_cast<std::size_t>(rows_[row].line_begin) : all.size();
+  };
+  const auto end = [&](std::size_t row) {
+    return begin(row) + rows_[row].line_size + kLineEnd.size();
+  };
+  std::size_t next = 0;
+  switch (change.kind_) {
+    case Change::Kind::whole:
+      add(change.next_ ? std::string_view(change.next_->bytes_)
+                       : std::string_view(change.whole_content_));
+      return pieces;
+    case Change::Kind::add:
+      add(all.substr(0, begin(change.rows_[0])));
+      add(change.line_);
+      next = begin(change.rows_[0]);
+      break;
+    case Change::Kind::replace:
+    case Change::Kind::remove:
+      for (const std::size_t row : change.rows_) {
+        add(all.substr(next, begin(row) - next));
+        if (change.kind_ == Change::Kind::replace) add(change.line_);
+        next = end(row);
+      }
+      break;
+  }
+  add(all.substr(next));
+  return pieces;
+}
+
+std::string RecordTable::Change::content(const RecordTable& table) const {
+  std::string content;
+  for (const std::string_view piece : table.pieces(*this)) content += piece;
+  return content;
+}
+
+void RecordTable::apply(Change& change) noexcept {
+  const std::size_t size = change.line_.size();
+  const auto name_size = [&change] {
+    return static_cast<std::uint32_t>(
+        name_size_in(std::string_view(change.line_).substr(0, change.line_.size() - 2)));
+  };
+  switch (change.kind_) {
+    case Change::Kind::whole:
+      *this = std::move(*change.next_);
+      return;
+
+    case Change::Kind::add: {
+      const std::size_t at = change.rows_[0];
+      const std::size_t offset = at < rows_.size() ? rows_[at].line_begin : bytes_.size();
+      bytes_.insert(offset, change.line_);  // within its capacity: no allocation
+      for (std::size_t row = at; row < rows_.size(); ++row) rows_[row].line_begin += size;
+      rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(at),
+                   Row{offset, static_cast<std::uint32_t>(size - kLineEnd.size()), name_size()});
+      for (std::uint32_t& held : slots_) {
+        if (held != 0 && held - 1 >= at) ++held;
+      }
+      index_row(at);
+      return;
+    }
+
+    case Change::Kind::replace: {
+      if (change.rows_.empty()) return;
+      for (auto row = change.rows_.rbegin(); row != change.rows_.rend(); ++row) {
+        bytes_.replace(rows_[*row].line_begin, rows_[*row].line_size + kLineEnd.size(),
+                       change.line_);
+      }
+      // The rows after each replaced one move by the difference in length. Their keys,
+      // and so the index, stay as they were.
+      std::uint64_t shift = 0;  // modulo 2^64: adds and subtracts alike
+      std::size_t next = 0;
+      for (std::size_t row = change.rows_.front(); row < rows_.size(); ++row) {
+        rows_[row].line_begin += shift;
+        if (next < change.rows_.size() && change.rows_[next] == row) {
+          shift += size - kLineEnd.size() - rows_[row].line_size;
+          rows_[row].line_size = static_cast<std::uint32_t>(size - kLineEnd.size());
+          rows_[row].name_size = name_size();
+          ++next;
+        }
+      }
+      return;
+    }
+
+    case Change::Kind::remove: {
+      std::size_t written = 0;
+      std::size_t kept = 0;
+      std::size_t next = 0;
+      for (std::size_t row = 0; row < rows_.size(); ++row) {
+        if (next < change.rows_.size() && change.rows_[next] == row) {
+          ++next;
+          continue;
+        }
+        Row moved = rows_[row];
+        const std::size_t length = moved.line_size + kLineEnd.size();
+        if (moved.line_begin != written) {
+          std::memmove(bytes_.data() + written, bytes_.data() + moved.line_begin, length);
+        }
+        moved.line_begin = written;
+        rows_[kept++] = moved;
+        written += length;
+      }
+      bytes_.resize(written);
+      rows_.resize(kept);
+      rebuild_index();
+      return;
+    }
+  }
 }
 
 std::string RecordTable::content_with_added(std::wstring_view new_key,
                                             std::string_view new_line) const {
-  std::string out = with_room(new_line.size());
-  bool placed = false;
-  for (std::size_t row = 0; row < rows_.size(); ++row) {
-    if (!placed && compare_key(row, new_key) > 0) {
-      out += new_line;
-      out += kLineEnd;
-      placed = true;
-    }
-    append_line(out, row);
-  }
-  if (!placed) {
-    out += new_line;
-    out += kLineEnd;
-  }
-  return out;
+  return with_added(new_key, new_line).content(*this);
 }
 
-std::string RecordTable::content_with_replaced(std::wstring_view match_key,
+std::string RecordTable::content_with_replaced(std::wstring_view key,
                                                std::string_view new_line) const {
-  std::string out = with_room(0);
-  for (std::size_t row = 0; row < rows_.size(); ++row) {
-    if (compare_key(row, match_key) == 0) {
-      out += new_line;
-      out += kLineEnd;
-    } else {
-      append_line(out, row);
-    }
-  }
-  return out;
+  return with_replaced(key, new_line).content(*this);
 }
 
-std::string RecordTable::content_without(std::wstring_view match_key) const {
-  std::string out = with_room(0);
-  for (std::size_t row = 0; row < rows_.size(); ++row) {
-    if (!empty_name(row) && compare_key(row, match_key) != 0) append_line(out, row);
-  }
-  return out;
+std::string RecordTable::content_without(std::wstring_view key) const {
+  return without(key).content(*this);
 }
 
 }  // namespace perlwick

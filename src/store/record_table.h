@@ -4,9 +4,18 @@
 // file order. The table keeps the file's bytes and, for each row, where its line and its
 // product name lie in them: a row that no edit touches is written back byte for byte, and
 // the table takes little more memory than the file, whatever the file holds. Names, name
-// keys (upper-case forms) and fields are read from the bytes when asked for.
+// keys (upper-case forms) and fields are read from the bytes when asked for. An index
+// from each name key to the last row of that key answers the look-up at once.
+//
+// An edit is a Change: first made (nothing in the table changes), then given its room
+// (the one step that takes memory, before the file is written), then written from its
+// pieces, and only then applied, which cannot fail. Where the file holds one CR LF after
+// every line and nothing else, a change splices the table's bytes in place; otherwise it
+// makes the whole new table.
 
 #include <cstddef>
+#include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,7 +30,13 @@ std::wstring name_key(std::wstring_view name);
 
 class RecordTable {
  public:
+  class Change;
+
   RecordTable() = default;
+  RecordTable(RecordTable&&) noexcept = default;
+  RecordTable& operator=(RecordTable&&) noexcept = default;
+  ~RecordTable();
+
   // Builds the table from the records file's bytes. Empty lines are skipped; every other
   // line is a row, whatever its number of fields.
   static RecordTable parse(std::string bytes);
@@ -42,30 +57,71 @@ class RecordTable {
   // The bytes the table was built from.
   const std::string& bytes() const { return bytes_; }
 
-  // New file contents with one change each. Rows that stay are written as they were read;
-  // every line, the last included, ends with CR LF.
+  // The three changes. Rows that stay are written as they were read; every line, the last
+  // included, ends with CR LF.
 
   // The new line goes directly before the first row whose key sorts after new_key.
-  std::string content_with_added(std::wstring_view new_key, std::string_view new_line) const;
+  Change with_added(std::wstring_view new_key, std::string_view new_line) const;
   // Every row whose key equals key is replaced by new_line.
-  std::string content_with_replaced(std::wstring_view key, std::string_view new_line) const;
+  Change with_replaced(std::wstring_view key, std::string_view new_line) const;
   // Drops every row whose key equals key, and every row whose name is empty.
+  Change without(std::wstring_view key) const;
+
+  // Takes the memory the change needs: the one step of a change that can fail.
+  void make_room(Change& change);
+  // The change's new file content, in order; valid until the table changes.
+  std::vector<std::string_view> pieces(const Change& change) const;
+  // Makes the table that of the change's new content. Needs make_room first.
+  void apply(Change& change) noexcept;
+
+  // The change's whole new content at once.
+  std::string content_with_added(std::wstring_view new_key, std::string_view new_line) const;
+  std::string content_with_replaced(std::wstring_view key, std::string_view new_line) const;
   std::string content_without(std::wstring_view key) const;
 
  private:
   struct Row {
-    std::size_t line_begin;  // in bytes_
-    std::size_t line_size;
-    std::size_t name_size;  // the name's bytes, at the start of the line
+    std::uint64_t line_begin;  // in bytes_
+    std::uint32_t line_size;
+    std::uint32_t name_size;  // the name's bytes, at the start of the line
   };
 
   std::string_view line_bytes(std::size_t row) const;
   std::string_view name_bytes(std::size_t row) const;
-  void append_line(std::string& out, std::size_t row) const;
+  std::uint64_t key_hash(std::size_t row) const;
+  bool same_key(std::size_t a, std::size_t b) const;
+  // The index: slot_ holds row + 1 for every distinct key (0 for none), by key hash.
+  void index_row(std::size_t row) noexcept;
+  void rebuild_index() noexcept;
   std::string with_room(std::size_t extra) const;
+  Change whole(std::string content) const;
 
   std::string bytes_;
   std::vector<Row> rows_;
+  std::vector<std::uint32_t> slots_;
+  // Every line, and only lines, followed by CR LF: bytes_ can be spliced.
+  bool canonical_ = true;
+};
+
+class RecordTable::Change {
+ public:
+  Change();
+  Change(Change&&) noexcept;
+  Change& operator=(Change&&) noexcept;
+  ~Change();
+
+  // The whole new content.
+  std::string content(const RecordTable& table) const;
+
+ private:
+  friend class RecordTable;
+  enum class Kind { add, replace, remove, whole };
+
+  Kind kind_ = Kind::whole;
+  std::string line_;                   // the new line with its CR LF
+  std::vector<std::size_t> rows_;      // added before (add), replaced (replace) or dropped (remove)
+  std::unique_ptr<RecordTable> next_;  // the whole new table (whole)
+  std::string whole_content_;          // its content until make_room parses it
 };
 
 }  // namespace perlwick

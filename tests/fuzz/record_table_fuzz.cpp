@@ -94,5 +94,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       break;
     }
   }
+
+  // The same change applied to the table leaves the table of what it wrote, whose index
+  // finds what a scan finds.
+  RecordTable edited = RecordTable::parse(std::string(file));
+  RecordTable::Change change = data[0] % 3 == 0   ? edited.with_added(key, new_line)
+                               : data[0] % 3 == 1 ? edited.with_replaced(key, new_line)
+                                                  : edited.without(key);
+  edited.make_room(change);
+  const std::string written = change.content(edited);
+  edited.apply(change);
+  require(edited.bytes() == written);
+  std::size_t scanned = edited.count();
+  for (std::size_t row = 0; row < edited.count(); ++row) {
+    if (edited.compare_key(row, key) == 0) scanned = row;
+  }
+  require(edited.last_match(key) == scanned);
   return 0;
 }
