@@ -67,7 +67,11 @@ void Form1::Combo1_GotFocus() {
   // Another copy of the program may have saved since this one last read or wrote the
   // records file. Nothing is said when it cannot be read now: the edits read it anyway.
   (void)store_.catch_up();
-  // The list only changes when the table does.
+}
+
+void Form1::Combo1_DropDown() {
+  // Filled only when it is needed, and only when the table has changed since: a million
+  // names take a while to put in a list.
   if (listed_generation_ == store_.generation()) return;
   const RecordTable& table = store_.table();
   controls_.Combo1.replace_list(

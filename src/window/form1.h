@@ -47,9 +47,12 @@ class Form1 {
   // The window is being destroyed: the tray icon goes.
   void Form_Terminate();
 
-  // The name box look-up. Taking the focus also catches up with records that another copy
-  // of the program has saved.
+  // The name box look-up. Taking the focus catches up with records that another copy of
+  // the program has saved.
   void Combo1_GotFocus();
+  // The name box's list is about to be seen or walked: it is filled from the table if it
+  // does not hold the table's names yet.
+  void Combo1_DropDown();
   void Combo1_Change();
   // The user chose item from the name box's list.
   void Combo1_Click(std::wstring_view item);

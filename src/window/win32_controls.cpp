@@ -1,5 +1,7 @@
 #include "window/win32_controls.h"
 
+#include <commctrl.h>
+
 #include <new>
 #include <stdexcept>
 
@@ -60,12 +62,85 @@ void EditBox::set_focus() {
 
 // ---- NameBox ------------------------------------------------------------------------------
 
-NameBox::NameBox(HWND combo, ProgramWrites& writes)
-    : combo_(combo), edit_(nullptr), writes_(writes) {
+namespace {
+
+// The windows of the name box that it watches, by their part.
+enum Part : UINT_PTR { kComboPart = 1, kEditPart, kListPart };
+
+}  // namespace
+
+NameBox::NameBox(HWND combo, ProgramWrites& writes) : combo_(combo), writes_(writes) {
   COMBOBOXINFO info{};
   info.cbSize = sizeof(info);
-  if (GetComboBoxInfo(combo_, &info)) edit_ = info.hwndItem;
+  if (GetComboBoxInfo(combo_, &info)) {
+    edit_ = info.hwndItem;
+    list_ = info.hwndList;
+  }
   if (edit_ == nullptr) edit_ = FindWindowExW(combo_, nullptr, L"Edit", nullptr);
+  const auto self = reinterpret_cast<DWORD_PTR>(this);
+  SetWindowSubclass(combo_, subclass_proc, kComboPart, self);
+  if (edit_ != nullptr) SetWindowSubclass(edit_, subclass_proc, kEditPart, self);
+  if (list_ != nullptr) SetWindowSubclass(list_, subclass_proc, kListPart, self);
+}
+
+NameBox::~NameBox() {
+  RemoveWindowSubclass(combo_, subclass_proc, kComboPart);
+  if (edit_ != nullptr) RemoveWindowSubclass(edit_, subclass_proc, kEditPart);
+  if (list_ != nullptr) RemoveWindowSubclass(list_, subclass_proc, kListPart);
+}
+
+bool NameBox::dropped() const {
+  return SendMessageW(combo_, CB_GETDROPPEDSTATE, 0, 0) != FALSE;
+}
+
+void NameBox::list_needed() {
+  if (on_list_needed) on_list_needed();
+  if (!search_put_off_ || list_ == nullptr) return;
+  search_put_off_ = false;
+  // What the combo box does after a change of its text while its list is closed: no item
+  // is chosen, and the list is scrolled to the first item that starts with the text.
+  const std::wstring text = window_text(combo_);
+  const LRESULT found = text.empty() ? LB_ERR
+                                     : SendMessageW(list_, LB_FINDSTRING, static_cast<WPARAM>(-1),
+                                                    reinterpret_cast<LPARAM>(text.c_str()));
+  const WPARAM item = found < 0 ? 0 : static_cast<WPARAM>(found);
+  SendMessageW(list_, LB_SETCARETINDEX, item, 0);
+  SendMessageW(list_, LB_SETTOPINDEX, item, 0);
+}
+
+LRESULT CALLBACK NameBox::subclass_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam,
+                                        UINT_PTR part, DWORD_PTR self) {
+  auto& box = *reinterpret_cast<NameBox*>(self);
+  switch (part) {
+    case kComboPart:
+      if (message == WM_COMMAND && HIWORD(wparam) == EN_CHANGE &&
+          reinterpret_cast<HWND>(lparam) == box.edit_ && !box.dropped()) {
+        box.putting_off_search_ = true;
+        const LRESULT result = DefSubclassProc(hwnd, message, wparam, lparam);
+        box.putting_off_search_ = false;
+        return result;
+      }
+      if (message == WM_MOUSEWHEEL && !box.dropped()) box.list_needed();
+      break;
+    case kEditPart:
+      // The keys and the wheel that walk the closed list.
+      if (((message == WM_KEYDOWN &&
+            (wparam == VK_UP || wparam == VK_DOWN || wparam == VK_PRIOR || wparam == VK_NEXT)) ||
+           message == WM_MOUSEWHEEL) &&
+          !box.dropped()) {
+        box.list_needed();
+      }
+      break;
+    case kListPart:
+      if (message == LB_FINDSTRING && box.putting_off_search_) {
+        box.search_put_off_ = true;
+        return LB_ERR;
+      }
+      break;
+    default:
+      break;
+  }
+  return DefSubclassProc(hwnd, message, wparam, lparam);
 }
 
 void NameBox::write_text(const std::wstring& text) {
@@ -121,6 +196,8 @@ void NameBox::replace_list(std::size_t count,
       SendMessageW(edit_, EM_SETSEL, selection_start, static_cast<LPARAM>(selection_end));
     }
   }
+  // The list now follows the text as the combo box's own search would have set it.
+  search_put_off_ = true;
   if (!filled) throw std::runtime_error("Windows could not fill the product name list.");
 }
 

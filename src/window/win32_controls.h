@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -54,9 +55,17 @@ class EditBox final : public TextControl {
   ProgramWrites& writes_;
 };
 
+// The name box: a drop-down combo box. Its list is filled only when it is needed
+// (on_list_needed): when it drops down, and before the keys and the mouse wheel that walk
+// it while it is closed. While it is closed, the combo box's own search of its list for
+// the typed text, which it makes on every change and which takes long in a long list, is
+// put off until the list is walked.
 class NameBox final : public ComboControl {
  public:
   NameBox(HWND combo, ProgramWrites& writes);
+  ~NameBox() override;
+  NameBox(const NameBox&) = delete;
+  NameBox& operator=(const NameBox&) = delete;
 
   std::wstring text() const override { return window_text(combo_); }
   void set_text(std::wstring_view text) override;
@@ -65,18 +74,30 @@ class NameBox final : public ComboControl {
                     const std::function<void(std::size_t, std::wstring&)>& item) override;
 
   HWND hwnd() const { return combo_; }
-  // The combo box's own edit field, where the user types.
-  HWND edit() const { return edit_; }
   // The text of the list item that is chosen, if one is.
   std::optional<std::wstring> chosen_item() const;
+
+  // Runs before the list is seen or walked; it may fill the list.
+  std::function<void()> on_list_needed;
+  // The list is about to be seen or walked: fills it if need be, and makes the search
+  // that was put off.
+  void list_needed();
 
  private:
   // Writes text into the edit field without it counting as typing.
   void write_text(const std::wstring& text);
+  bool dropped() const;
+  static LRESULT CALLBACK subclass_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam,
+                                        UINT_PTR id, DWORD_PTR self);
 
   HWND combo_;
-  HWND edit_;
+  HWND edit_ = nullptr;
+  HWND list_ = nullptr;
   ProgramWrites& writes_;
+  // While the combo box handles a change of its text with its list closed: its search
+  // of the list is put off.
+  bool putting_off_search_ = false;
+  bool search_put_off_ = false;
 };
 
 class PushButton final : public ButtonControl {

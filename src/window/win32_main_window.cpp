@@ -222,6 +222,7 @@ void MainWindow::create_controls() {
       case Kind::name_box:
         SendMessageW(control, CB_LIMITTEXT, 0, 0);  // no length limit of its own
         combo1_ = std::make_unique<NameBox>(control, writes_);
+        combo1_->on_list_needed = [this] { run([this] { form_->Combo1_DropDown(); }); };
         break;
       case Kind::text_box:
       case Kind::notes_box:
@@ -493,6 +494,9 @@ void MainWindow::on_command(int id, int code) {
           break;
         case CBN_SETFOCUS:
           run([this] { form_->Combo1_GotFocus(); });
+          break;
+        case CBN_DROPDOWN:
+          combo1_->list_needed();
           break;
         case CBN_SELCHANGE:
           if (!writes_.active()) PostMessageW(hwnd_, kListChoiceMessage, 0, 0);

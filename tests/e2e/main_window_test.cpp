@@ -245,6 +245,35 @@ TEST(LookUp, ChoosingFromTheListShowsTheRecordAndDisablesAdd) {
   EXPECT_FALSE(program.enabled(ids::Command1));
 }
 
+// The list is filled once it can be seen or walked, whichever way that happens.
+TEST(LookUp, TheListHoldsEveryNameWhenOpenedOrWalkedFromTheKeyboard) {
+  struct Way {
+    const char* what;
+    WORD key;
+    bool alt;
+    bool drops_down;
+  };
+  const Way ways[] = {
+      {"F4", VK_F4, false, true},
+      {"Alt+Down", VK_DOWN, true, true},
+      {"Down", VK_DOWN, false, false},
+      {"Page Down", VK_NEXT, false, false},
+  };
+  write_records(kZeta + kAcme + kZeta);
+  for (const Way& way : ways) {
+    SCOPED_TRACE(way.what);
+    Program program;
+    const HWND combo = program.control(ids::Combo1);
+    program.press_key(way.key, false, way.alt);
+    EXPECT_TRUE(wait_until([&] { return SendMessageW(combo, CB_GETCOUNT, 0, 0) == 3; }));
+    EXPECT_EQ(SendMessageW(combo, CB_GETDROPPEDSTATE, 0, 0) != FALSE, way.drops_down);
+    if (!way.drops_down) {
+      // Walked from nothing chosen, the first item is chosen and shown.
+      EXPECT_TRUE(wait_until([&] { return program.text(ids::Combo1) == L"Zeta"; }));
+    }
+  }
+}
+
 // ---- The edits --------------------------------------------------------------------------
 
 TEST(Edits, AddStoresTheBoxesBeforeTheFirstGreaterName) {

@@ -302,6 +302,8 @@ LONG_PTR Program::style(int id) const {
 
 std::vector<std::wstring> Program::list() const {
   const HWND combo = control(ids::Combo1);
+  // The program fills the list when it is about to be seen.
+  send(combo, CB_SHOWDROPDOWN, TRUE, 0);
   const auto count = send(combo, CB_GETCOUNT, 0, 0);
   std::vector<std::wstring> items;
   for (LRESULT i = 0; i < count; ++i) {
@@ -311,6 +313,7 @@ std::vector<std::wstring> Program::list() const {
     item.resize(static_cast<std::size_t>(std::max<LRESULT>(got, 0)));
     items.push_back(std::move(item));
   }
+  send(combo, CB_SHOWDROPDOWN, FALSE, 0);
   return items;
 }
 
@@ -358,13 +361,15 @@ void Program::bring_to_foreground() const {
   }
 }
 
-void Program::press_key(WORD key, bool shift) const {
+void Program::press_key(WORD key, bool shift, bool alt) const {
   // Keystrokes go to the foreground window.
   bring_to_foreground();
   std::vector<INPUT> inputs;
   if (shift) inputs.push_back(key_input(VK_SHIFT, false));
+  if (alt) inputs.push_back(key_input(VK_MENU, false));
   inputs.push_back(key_input(key, false));
   inputs.push_back(key_input(key, true));
+  if (alt) inputs.push_back(key_input(VK_MENU, true));
   if (shift) inputs.push_back(key_input(VK_SHIFT, true));
   const auto count = static_cast<UINT>(inputs.size());
   if (SendInput(count, inputs.data(), sizeof(INPUT)) != count) {

@@ -108,7 +108,8 @@ class Program {
   void set_text(int id, std::wstring_view text) const;
   bool enabled(int id) const;
   LONG_PTR style(int id) const;
-  // The items of the name box's list.
+  // The items of the name box's list, as the user sees them when it drops down: the list
+  // is opened and closed again.
   std::vector<std::wstring> list() const;
   // The caret and selection in the name box's edit field: first and one past the last
   // selected character.
@@ -122,9 +123,9 @@ class Program {
   void type(std::wstring_view text) const;
   // The same, into a text box.
   void type(int id, std::wstring_view text) const;
-  // Presses a key on the keyboard, with Shift held down if asked, once the window is in
-  // the foreground.
-  void press_key(WORD key, bool shift = false) const;
+  // Presses a key on the keyboard, with Shift or Alt held down if asked, once the window
+  // is in the foreground.
+  void press_key(WORD key, bool shift = false, bool alt = false) const;
   // Presses Tab (or Shift+Tab) and returns the id of the control that takes the focus;
   // throws when the focus does not move.
   int press_tab(bool shift = false) const;
