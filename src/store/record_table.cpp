@@ -71,6 +71,12 @@ RecordTable RecordTable::parse(std::string bytes) {
   RecordTable table;
   table.bytes_ = std::move(bytes);
   const std::string_view all = table.bytes_;
+  // One allocation for the rows: at most one a CR, and one more for a last line.
+  std::size_t line_ends = 0;
+  for (std::size_t at = all.find('\r'); at != std::string_view::npos; at = all.find('\r', at + 1)) {
+    ++line_ends;
+  }
+  table.rows_.reserve(line_ends + 1);
   LineReader reader(all);
   std::string_view line;
   std::size_t line_begin = 0;
@@ -102,8 +108,13 @@ std::string_view RecordTable::name_bytes(std::size_t row) const {
 
 std::wstring RecordTable::name(std::size_t row) const {
   std::wstring name;
-  decode_ansi(name_bytes(row), name);
+  this->name(row, name);
   return name;
+}
+
+void RecordTable::name(std::size_t row, std::wstring& name) const {
+  name.clear();
+  decode_ansi(name_bytes(row), name);
 }
 
 std::wstring RecordTable::key(std::size_t row) const {
@@ -148,13 +159,28 @@ bool RecordTable::same_key(std::size_t a, std::size_t b) const {
   return key(a) == key(b);
 }
 
+namespace {
+
+constexpr std::uint64_t kRowBits = 0xFFFF'FFFFu;
+
+std::uint64_t hash_half(std::uint64_t hash) {
+  return hash & ~kRowBits;
+}
+
+}  // namespace
+
 void RecordTable::index_row(std::size_t row) noexcept {
+  index_row(row, key_hash(row));
+}
+
+void RecordTable::index_row(std::size_t row, std::uint64_t hash) noexcept {
   const std::size_t mask = slots_.size() - 1;
-  for (std::size_t i = key_hash(row) & mask;; i = (i + 1) & mask) {
-    const std::uint32_t held = slots_[i];
-    if (held == 0 || same_key(held - 1, row)) {
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    const std::uint64_t slot = slots_[i];
+    const std::size_t held = slot & kRowBits;
+    if (held == 0 || (hash_half(slot) == hash_half(hash) && same_key(held - 1, row))) {
       // The later row of a key is the one the look-up shows.
-      if (held == 0 || held - 1 < row) slots_[i] = static_cast<std::uint32_t>(row + 1);
+      if (held == 0 || held - 1 < row) slots_[i] = hash_half(hash) | (row + 1);
       return;
     }
   }
@@ -162,16 +188,32 @@ void RecordTable::index_row(std::size_t row) noexcept {
 
 void RecordTable::rebuild_index() noexcept {
   std::fill(slots_.begin(), slots_.end(), 0u);
-  for (std::size_t row = 0; row < rows_.size(); ++row) index_row(row);
+  // The slots of a million rows lie all over memory: the hashes of a batch of rows are
+  // taken first and their slots fetched ahead, so that the waits for memory overlap.
+  constexpr std::size_t kBatch = 16;
+  std::uint64_t hashes[kBatch];
+  const std::size_t mask = slots_.size() - 1;
+  for (std::size_t first = 0; first < rows_.size(); first += kBatch) {
+    const std::size_t batch = std::min(kBatch, rows_.size() - first);
+    for (std::size_t i = 0; i < batch; ++i) {
+      hashes[i] = key_hash(first + i);
+#if defined(__GNUC__) || defined(__clang__)
+      __builtin_prefetch(&slots_[hashes[i] & mask]);
+#endif
+    }
+    for (std::size_t i = 0; i < batch; ++i) index_row(first + i, hashes[i]);
+  }
 }
 
 std::size_t RecordTable::last_match(std::wstring_view key) const {
   if (slots_.empty()) return rows_.size();
   const std::size_t mask = slots_.size() - 1;
-  for (std::size_t i = hash_of(key) & mask;; i = (i + 1) & mask) {
-    const std::uint32_t held = slots_[i];
+  const std::uint64_t hash = hash_of(key);
+  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+    const std::uint64_t slot = slots_[i];
+    const std::size_t held = slot & kRowBits;
     if (held == 0) return rows_.size();
-    if (compare_key(held - 1, key) == 0) return held - 1;
+    if (hash_half(slot) == hash_half(hash) && compare_key(held - 1, key) == 0) return held - 1;
   }
 }
 
@@ -274,7 +316,7 @@ void RecordTable::make_room(Change& change) {
       if (rows_.capacity() < rows_.size() + 1) rows_.reserve(with_slack(rows_.size() + 1));
       if (slots_.size() < 2 * rows_.size() + 4) {
         // A larger index for the same rows, so that the new one fits.
-        std::vector<std::uint32_t> larger(std::max<std::size_t>(16, slots_.size() * 2), 0u);
+        std::vector<std::uint64_t> larger(std::max<std::size_t>(16, slots_.size() * 2), 0u);
         slots_.swap(larger);
         rebuild_index();
       }
@@ -354,8 +396,9 @@ void RecordTable::apply(Change& change) noexcept {
       for (std::size_t row = at; row < rows_.size(); ++row) rows_[row].line_begin += size;
       rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(at),
                    Row{offset, static_cast<std::uint32_t>(size - kLineEnd.size()), name_size()});
-      for (std::uint32_t& held : slots_) {
-        if (held != 0 && held - 1 >= at) ++held;
+      for (std::uint64_t& slot : slots_) {
+        const std::size_t held = slot & kRowBits;
+        if (held != 0 && held - 1 >= at) ++slot;
       }
       index_row(at);
       return;

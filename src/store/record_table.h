@@ -44,6 +44,8 @@ class RecordTable {
   std::size_t count() const { return rows_.size(); }
   // The product name as stored, and its name key.
   std::wstring name(std::size_t row) const;
+  // The same into name, reusing its memory.
+  void name(std::size_t row, std::wstring& name) const;
   std::wstring key(std::size_t row) const;
   // Whether the row's name is the empty text.
   bool empty_name(std::size_t row) const { return rows_.at(row).name_size == 0; }
@@ -90,15 +92,17 @@ class RecordTable {
   std::string_view name_bytes(std::size_t row) const;
   std::uint64_t key_hash(std::size_t row) const;
   bool same_key(std::size_t a, std::size_t b) const;
-  // The index: slot_ holds row + 1 for every distinct key (0 for none), by key hash.
+  // The index: a slot holds row + 1 for every distinct key (0 for none) in its low half,
+  // and the high half of the key's hash, which spares most comparisons of keys.
   void index_row(std::size_t row) noexcept;
+  void index_row(std::size_t row, std::uint64_t hash) noexcept;
   void rebuild_index() noexcept;
   std::string with_room(std::size_t extra) const;
   Change whole(std::string content) const;
 
   std::string bytes_;
   std::vector<Row> rows_;
-  std::vector<std::uint32_t> slots_;
+  std::vector<std::uint64_t> slots_;
   // Every line, and only lines, followed by CR LF: bytes_ can be spliced.
   bool canonical_ = true;
 };

@@ -75,7 +75,7 @@ void Form1::Combo1_DropDown() {
   if (listed_generation_ == store_.generation()) return;
   const RecordTable& table = store_.table();
   controls_.Combo1.replace_list(
-      table.count(), [&table](std::size_t row, std::wstring& name) { name = table.name(row); });
+      table.count(), [&table](std::size_t row, std::wstring& name) { table.name(row, name); });
   listed_generation_ = store_.generation();
 }
 

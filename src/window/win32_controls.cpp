@@ -1,7 +1,5 @@
 #include "window/win32_controls.h"
 
-#include <commctrl.h>
-
 #include <new>
 #include <stdexcept>
 
@@ -62,13 +60,6 @@ void EditBox::set_focus() {
 
 // ---- NameBox ------------------------------------------------------------------------------
 
-namespace {
-
-// The windows of the name box that it watches, by their part.
-enum Part : UINT_PTR { kComboPart = 1, kEditPart, kListPart };
-
-}  // namespace
-
 NameBox::NameBox(HWND combo, ProgramWrites& writes) : combo_(combo), writes_(writes) {
   COMBOBOXINFO info{};
   info.cbSize = sizeof(info);
@@ -77,16 +68,29 @@ NameBox::NameBox(HWND combo, ProgramWrites& writes) : combo_(combo), writes_(wri
     list_ = info.hwndList;
   }
   if (edit_ == nullptr) edit_ = FindWindowExW(combo_, nullptr, L"Edit", nullptr);
-  const auto self = reinterpret_cast<DWORD_PTR>(this);
-  SetWindowSubclass(combo_, subclass_proc, kComboPart, self);
-  if (edit_ != nullptr) SetWindowSubclass(edit_, subclass_proc, kEditPart, self);
-  if (list_ != nullptr) SetWindowSubclass(list_, subclass_proc, kListPart, self);
+  watch(combo_, combo_proc, combo_control_proc_);
+  watch(edit_, edit_proc, edit_control_proc_);
+  watch(list_, list_proc, list_control_proc_);
 }
 
 NameBox::~NameBox() {
-  RemoveWindowSubclass(combo_, subclass_proc, kComboPart);
-  if (edit_ != nullptr) RemoveWindowSubclass(edit_, subclass_proc, kEditPart);
-  if (list_ != nullptr) RemoveWindowSubclass(list_, subclass_proc, kListPart);
+  unwatch(combo_, combo_control_proc_);
+  unwatch(edit_, edit_control_proc_);
+  unwatch(list_, list_control_proc_);
+}
+
+void NameBox::watch(HWND hwnd, WNDPROC proc, WNDPROC& control_proc) {
+  if (hwnd == nullptr) return;
+  // The user data of a window is the program's own: it leads back to this name box.
+  SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+  control_proc = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(proc)));
+}
+
+void NameBox::unwatch(HWND hwnd, WNDPROC control_proc) {
+  if (hwnd == nullptr || control_proc == nullptr || !IsWindow(hwnd)) return;
+  SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(control_proc));
+  SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
 }
 
 bool NameBox::dropped() const {
@@ -108,39 +112,36 @@ void NameBox::list_needed() {
   SendMessageW(list_, LB_SETTOPINDEX, item, 0);
 }
 
-LRESULT CALLBACK NameBox::subclass_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam,
-                                        UINT_PTR part, DWORD_PTR self) {
-  auto& box = *reinterpret_cast<NameBox*>(self);
-  switch (part) {
-    case kComboPart:
-      if (message == WM_COMMAND && HIWORD(wparam) == EN_CHANGE &&
-          reinterpret_cast<HWND>(lparam) == box.edit_ && !box.dropped()) {
-        box.putting_off_search_ = true;
-        const LRESULT result = DefSubclassProc(hwnd, message, wparam, lparam);
-        box.putting_off_search_ = false;
-        return result;
-      }
-      if (message == WM_MOUSEWHEEL && !box.dropped()) box.list_needed();
-      break;
-    case kEditPart:
-      // The keys and the wheel that walk the closed list.
-      if (((message == WM_KEYDOWN &&
-            (wparam == VK_UP || wparam == VK_DOWN || wparam == VK_PRIOR || wparam == VK_NEXT)) ||
-           message == WM_MOUSEWHEEL) &&
-          !box.dropped()) {
-        box.list_needed();
-      }
-      break;
-    case kListPart:
-      if (message == LB_FINDSTRING && box.putting_off_search_) {
-        box.search_put_off_ = true;
-        return LB_ERR;
-      }
-      break;
-    default:
-      break;
+LRESULT CALLBACK NameBox::combo_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  auto& box = *reinterpret_cast<NameBox*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (message == WM_COMMAND && HIWORD(wparam) == EN_CHANGE &&
+      reinterpret_cast<HWND>(lparam) == box.edit_ && !box.dropped()) {
+    box.putting_off_search_ = true;
+    const LRESULT result = CallWindowProcW(box.combo_control_proc_, hwnd, message, wparam, lparam);
+    box.putting_off_search_ = false;
+    return result;
   }
-  return DefSubclassProc(hwnd, message, wparam, lparam);
+  if (message == WM_MOUSEWHEEL && !box.dropped()) box.list_needed();
+  return CallWindowProcW(box.combo_control_proc_, hwnd, message, wparam, lparam);
+}
+
+LRESULT CALLBACK NameBox::edit_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  auto& box = *reinterpret_cast<NameBox*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  // The keys and the wheel that walk the closed list.
+  const bool walks = (message == WM_KEYDOWN && (wparam == VK_UP || wparam == VK_DOWN ||
+                                                wparam == VK_PRIOR || wparam == VK_NEXT)) ||
+                     message == WM_MOUSEWHEEL;
+  if (walks && !box.dropped()) box.list_needed();
+  return CallWindowProcW(box.edit_control_proc_, hwnd, message, wparam, lparam);
+}
+
+LRESULT CALLBACK NameBox::list_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  auto& box = *reinterpret_cast<NameBox*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  if (message == LB_FINDSTRING && box.putting_off_search_) {
+    box.search_put_off_ = true;
+    return LB_ERR;
+  }
+  return CallWindowProcW(box.list_control_proc_, hwnd, message, wparam, lparam);
 }
 
 void NameBox::write_text(const std::wstring& text) {

@@ -87,12 +87,21 @@ class NameBox final : public ComboControl {
   // Writes text into the edit field without it counting as typing.
   void write_text(const std::wstring& text);
   bool dropped() const;
-  static LRESULT CALLBACK subclass_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam,
-                                        UINT_PTR id, DWORD_PTR self);
+  // The combo box's three windows, each watched through a window procedure of its own
+  // put before the control's. (Not SetWindowSubclass, which under Wine costs so much a
+  // message that filling a long list takes minutes.)
+  static LRESULT CALLBACK combo_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+  static LRESULT CALLBACK edit_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+  static LRESULT CALLBACK list_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+  void watch(HWND hwnd, WNDPROC proc, WNDPROC& control_proc);
+  void unwatch(HWND hwnd, WNDPROC control_proc);
 
   HWND combo_;
   HWND edit_ = nullptr;
   HWND list_ = nullptr;
+  WNDPROC combo_control_proc_ = nullptr;
+  WNDPROC edit_control_proc_ = nullptr;
+  WNDPROC list_control_proc_ = nullptr;
   ProgramWrites& writes_;
   // While the combo box handles a change of its text with its list closed: its search
   // of the list is put off.

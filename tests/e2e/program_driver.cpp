@@ -107,13 +107,17 @@ HWND find_main_window(DWORD pid) {
 
 }  // namespace
 
-void set_program_path(std::wstring path) {
+std::wstring windows_path(std::wstring path) {
   // A path on the Linux side is reached through Wine's Z: drive.
   if (path.starts_with(L'/')) {
     std::replace(path.begin(), path.end(), L'/', L'\\');
     path.insert(0, L"Z:");
   }
-  program_path() = std::move(path);
+  return path;
+}
+
+void set_program_path(std::wstring path) {
+  program_path() = windows_path(std::move(path));
 }
 
 const std::wstring& program_under_test() {

@@ -23,6 +23,9 @@ using namespace std::chrono_literals;
 inline constexpr std::chrono::milliseconds kStartTimeout = 30s;
 inline constexpr std::chrono::milliseconds kStepTimeout = 5s;
 
+// The Windows path of a file given by its Linux path (through Wine's Z: drive), or by
+// its Windows path.
+std::wstring windows_path(std::wstring path);
 // The program under test, given on the command line.
 void set_program_path(std::wstring path);
 const std::wstring& program_under_test();
@@ -99,6 +102,7 @@ class Program {
   Program& operator=(const Program&) = delete;
 
   HWND window() const { return window_; }
+  HANDLE process() const { return process_.hProcess; }
   HWND control(int id) const;
   // The name box's edit field, where the user types.
   HWND name_edit() const;
