@@ -113,8 +113,16 @@ std::wstring RecordTable::name(std::size_t row) const {
 }
 
 void RecordTable::name(std::size_t row, std::wstring& name) const {
+  const std::string_view bytes = name_bytes(row);
+  if (const SingleByteCodePage* code_page = single_byte_code_page()) {
+    name.resize(bytes.size());
+    std::transform(bytes.begin(), bytes.end(), name.begin(), [code_page](char byte) {
+      return code_page->character[static_cast<unsigned char>(byte)];
+    });
+    return;
+  }
   name.clear();
-  decode_ansi(name_bytes(row), name);
+  decode_ansi(bytes, name);
 }
 
 std::wstring RecordTable::key(std::size_t row) const {
