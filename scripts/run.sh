@@ -70,9 +70,9 @@ window_setting() {
 # tests, which build GoogleTest from source. xprop looks for a window manager.
 packages=("${MINGW_PACKAGES[@]}" "${WINE_PACKAGES[@]}" googletest x11-utils)
 [ -z "$screenshot" ] || packages+=(imagemagick)
-missing=$(missing_packages "${packages[@]}")
-if [ -n "$missing" ]; then
-  step "Installing $missing" "about 40 s, done once" "$logs/install.log" \
+not_installed=$(missing_packages "${packages[@]}")
+if [ -n "$not_installed" ]; then
+  step "Installing $not_installed" "about 40 s, done once" "$logs/install.log" \
     require_packages "${packages[@]}"
 fi
 

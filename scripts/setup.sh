@@ -2,8 +2,8 @@
 # Sourced by the project's commands: installs the Debian packages they need when missing.
 # As root it runs apt-get itself; otherwise it prints the exact command and stops.
 
-# require_packages PACKAGE...
-require_packages() {
+# missing_packages PACKAGE...: prints those of the packages that are not installed.
+missing_packages() {
   local missing=()
   local package
   for package in "$@"; do
@@ -11,6 +11,13 @@ require_packages() {
       missing+=("$package")
     fi
   done
+  echo "${missing[*]}"
+}
+
+# require_packages PACKAGE...
+require_packages() {
+  local missing=()
+  read -r -a missing <<<"$(missing_packages "$@")"
   [ ${#missing[@]} -eq 0 ] && return 0
   if [ "$(id -u)" -ne 0 ]; then
     echo "Perlwick needs these packages first. Install them with:" >&2
@@ -33,5 +40,6 @@ MINGW_PACKAGES=(cmake make g++-mingw-w64-x86-64 g++-mingw-w64-i686 mingw-w64-too
 INSTALLER_PACKAGES=(nsis)
 # Wine, to run the Windows program on Linux, with the fonts its window uses.
 WINE_PACKAGES=(wine wine64 fonts-wine)
-# The private X display the Windows tests run their windows in.
-TEST_PACKAGES=(xvfb xauth)
+# The private X display the Windows tests run their windows in, and the X tools that look
+# at it.
+TEST_PACKAGES=(xvfb xauth x11-utils)
