@@ -99,7 +99,7 @@ RecordTable RecordTable::parse(std::string bytes) {
 
 std::string_view RecordTable::line_bytes(std::size_t row) const {
   const Row& r = rows_.at(row);
-  return std::string_view(bytes_).substr(r.line_begin, r.line_size);
+  return std::string_view(bytes_).substr(static_cast<std::size_t>(r.line_begin), r.line_size);
 }
 
 std::string_view RecordTable::name_bytes(std::size_t row) const {
@@ -183,9 +183,9 @@ void RecordTable::index_row(std::size_t row) noexcept {
 
 void RecordTable::index_row(std::size_t row, std::uint64_t hash) noexcept {
   const std::size_t mask = slots_.size() - 1;
-  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+  for (std::size_t i = static_cast<std::size_t>(hash) & mask;; i = (i + 1) & mask) {
     const std::uint64_t slot = slots_[i];
-    const std::size_t held = slot & kRowBits;
+    const auto held = static_cast<std::size_t>(slot & kRowBits);
     if (held == 0 || (hash_half(slot) == hash_half(hash) && same_key(held - 1, row))) {
       // The later row of a key is the one the look-up shows.
       if (held == 0 || held - 1 < row) slots_[i] = hash_half(hash) | (row + 1);
@@ -206,7 +206,7 @@ void RecordTable::rebuild_index() noexcept {
     for (std::size_t i = 0; i < batch; ++i) {
       hashes[i] = key_hash(first + i);
 #if defined(__GNUC__) || defined(__clang__)
-      __builtin_prefetch(&slots_[hashes[i] & mask]);
+      __builtin_prefetch(&slots_[static_cast<std::size_t>(hashes[i]) & mask]);
 #endif
     }
     for (std::size_t i = 0; i < batch; ++i) index_row(first + i, hashes[i]);
@@ -217,9 +217,9 @@ std::size_t RecordTable::last_match(std::wstring_view key) const {
   if (slots_.empty()) return rows_.size();
   const std::size_t mask = slots_.size() - 1;
   const std::uint64_t hash = hash_of(key);
-  for (std::size_t i = hash & mask;; i = (i + 1) & mask) {
+  for (std::size_t i = static_cast<std::size_t>(hash) & mask;; i = (i + 1) & mask) {
     const std::uint64_t slot = slots_[i];
-    const std::size_t held = slot & kRowBits;
+    const auto held = static_cast<std::size_t>(slot & kRowBits);
     if (held == 0) return rows_.size();
     if (hash_half(slot) == hash_half(hash) && compare_key(held - 1, key) == 0) return held - 1;
   }
@@ -399,13 +399,14 @@ void RecordTable::apply(Change& change) noexcept {
 
     case Change::Kind::add: {
       const std::size_t at = change.rows_[0];
-      const std::size_t offset = at < rows_.size() ? rows_[at].line_begin : bytes_.size();
+      const std::size_t offset =
+          at < rows_.size() ? static_cast<std::size_t>(rows_[at].line_begin) : bytes_.size();
       bytes_.insert(offset, change.line_);  // within its capacity: no allocation
       for (std::size_t row = at; row < rows_.size(); ++row) rows_[row].line_begin += size;
       rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(at),
                    Row{offset, static_cast<std::uint32_t>(size - kLineEnd.size()), name_size()});
       for (std::uint64_t& slot : slots_) {
-        const std::size_t held = slot & kRowBits;
+        const auto held = static_cast<std::size_t>(slot & kRowBits);
         if (held != 0 && held - 1 >= at) ++slot;
       }
       index_row(at);
@@ -415,8 +416,8 @@ void RecordTable::apply(Change& change) noexcept {
     case Change::Kind::replace: {
       if (change.rows_.empty()) return;
       for (auto row = change.rows_.rbegin(); row != change.rows_.rend(); ++row) {
-        bytes_.replace(rows_[*row].line_begin, rows_[*row].line_size + kLineEnd.size(),
-                       change.line_);
+        bytes_.replace(static_cast<std::size_t>(rows_[*row].line_begin),
+                       rows_[*row].line_size + kLineEnd.size(), change.line_);
       }
       // The rows after each replaced one move by the difference in length. Their keys,
       // and so the index, stay as they were.
