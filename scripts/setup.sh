@@ -32,6 +32,8 @@ require_packages() {
 
 # The tools for the Linux build and its unit tests.
 NATIVE_PACKAGES=(cmake make g++ googletest libgtest-dev libbenchmark-dev python3)
+# The checks of the house rules: formatting and the scripts.
+LINT_PACKAGES=(clang-format shellcheck)
 # Clang with its sanitizers and libFuzzer, for the checks under AddressSanitizer and UBSan.
 SANITIZER_PACKAGES=(clang libclang-rt-14-dev)
 # The cross compilers for the Windows program (x86-64 and x86).

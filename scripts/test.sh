@@ -8,8 +8,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/setup.sh
 
-require_packages "${NATIVE_PACKAGES[@]}" "${SANITIZER_PACKAGES[@]}" "${MINGW_PACKAGES[@]}" \
-  "${INSTALLER_PACKAGES[@]}" "${WINE_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
+require_packages "${NATIVE_PACKAGES[@]}" "${LINT_PACKAGES[@]}" "${SANITIZER_PACKAGES[@]}" \
+  "${MINGW_PACKAGES[@]}" "${INSTALLER_PACKAGES[@]}" "${WINE_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
 
 jobs=$(nproc)
 

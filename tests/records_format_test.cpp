@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "store/records_format.h"
 
 namespace perlwick {
@@ -37,10 +39,10 @@ TEST(LineReader, SplitsAtCarriageReturns) {
   for (const Case& c : cases) EXPECT_EQ(lines_of(c.bytes), c.lines) << c.bytes;
 }
 
-TEST(SplitLine, SplitsLeftToRightWithoutOverlap) {
+TEST(RecordFromLine, SplitsLeftToRightWithoutOverlap) {
   struct Case {
     std::wstring line;
-    std::vector<std::wstring> parts;
+    std::vector<std::wstring> parts;  // the first fields; the others are empty
   };
   const Case cases[] = {
       {L"", {}},
@@ -54,8 +56,9 @@ TEST(SplitLine, SplitsLeftToRightWithoutOverlap) {
       {L"~~~", {L"", L"~"}},
   };
   for (const Case& c : cases) {
-    const auto parts = split_line(c.line);
-    EXPECT_EQ(std::vector<std::wstring>(parts.begin(), parts.end()), c.parts);
+    Record expected;
+    std::copy(c.parts.begin(), c.parts.end(), expected.begin());
+    EXPECT_EQ(record_from_line(c.line), expected) << c.line;
   }
 }
 

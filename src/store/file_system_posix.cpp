@@ -5,10 +5,10 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <system_error>
@@ -86,9 +86,11 @@ class PosixFile final : public WritableFile {
 
 constexpr std::size_t kChunk = 1 << 20;
 
-// A time as 100-nanosecond ticks.
-std::int64_t ticks(const timespec& time) {
-  return static_cast<std::int64_t>(time.tv_sec) * 10'000'000 + time.tv_nsec / 100;
+// A time as 100-nanosecond ticks since 1970.
+using Ticks = std::chrono::duration<std::int64_t, std::ratio<1, 10'000'000>>;
+
+std::int64_t ticks(std::int64_t seconds, std::int64_t nanoseconds) {
+  return seconds * 10'000'000 + nanoseconds / 100;
 }
 
 // An flock on a file of the private folder: the kernel lets go of it when the process
@@ -156,14 +158,14 @@ class PosixFileSystem final : public FileSystem {
 
   FileStamp stamp(const std::filesystem::path& path) override {
     FileStamp stamp;
-    timespec now{};
-    ::clock_gettime(CLOCK_REALTIME, &now);
-    stamp.taken = ticks(now);
+    stamp.taken =
+        std::chrono::duration_cast<Ticks>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
     struct stat info {};
     if (::stat(path.c_str(), &info) == 0) {
       stamp.exists = true;
       stamp.size = static_cast<std::uint64_t>(info.st_size);
-      stamp.modified = ticks(info.st_mtim);
+      stamp.modified = ticks(info.st_mtim.tv_sec, info.st_mtim.tv_nsec);
     }
     return stamp;
   }

@@ -4,13 +4,6 @@
 
 namespace perlwick {
 
-std::wstring_view field_label(std::size_t field) {
-  static constexpr std::array<std::wstring_view, kFieldCount> kLabels = {
-      L"Product Name", L"URL",         L"Affiliate Link", L"Username",
-      L"Password",     L"Commision %", L"Date Joined",    L"Notes"};
-  return field < kFieldCount ? kLabels[field] : std::wstring_view(L"?");
-}
-
 bool LineReader::next(std::string_view& line) {
   if (rest_.empty()) return false;
   const std::size_t cr = rest_.find('\r');
@@ -23,20 +16,6 @@ bool LineReader::next(std::string_view& line) {
   const std::size_t end = (cr + 1 < rest_.size() && rest_[cr + 1] == '\n') ? cr + 2 : cr + 1;
   rest_ = rest_.substr(end);
   return true;
-}
-
-std::vector<std::wstring_view> split_line(std::wstring_view line) {
-  std::vector<std::wstring_view> parts;
-  if (line.empty()) return parts;
-  std::size_t start = 0;
-  for (;;) {
-    const std::size_t found = line.find(kFieldSeparator, start);
-    if (found == std::wstring_view::npos) break;
-    parts.push_back(line.substr(start, found - start));
-    start = found + kFieldSeparator.size();
-  }
-  parts.push_back(line.substr(start));
-  return parts;
 }
 
 Record record_from_line(std::wstring_view line) {

@@ -7,7 +7,6 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
-#include <vector>
 
 #include "store/status.h"
 
@@ -24,7 +23,12 @@ using Record = std::array<std::wstring, kFieldCount>;
 
 // The caption of the label that names each field in the window; the notes box has no
 // label of its own and is called "Notes".
-std::wstring_view field_label(std::size_t field);
+inline constexpr std::array<std::wstring_view, kFieldCount> kFieldLabels = {
+    L"Product Name", L"URL",         L"Affiliate Link", L"Username",
+    L"Password",     L"Commision %", L"Date Joined",    L"Notes"};
+constexpr std::wstring_view field_label(std::size_t field) {
+  return field < kFieldCount ? kFieldLabels[field] : std::wstring_view(L"?");
+}
 
 // Reads the lines of a records file's bytes one after another. A carriage return ends a
 // line and a line feed right after it belongs to the same line end; a line feed anywhere
@@ -45,11 +49,8 @@ class LineReader {
   std::string_view rest_;
 };
 
-// Splits a line at "~~" from left to right without overlap ("a~~~b" gives "a" and
-// "~b"). An empty line gives no part at all.
-std::vector<std::wstring_view> split_line(std::wstring_view line);
-
-// The record a line holds. Missing fields are empty; a line of more than eight parts
+// The record a line holds: the line split at "~~" from left to right without overlap
+// ("a~~~b" gives "a" and "~b"). Missing fields are empty; a line of more than eight parts
 // keeps parts 8 onward in the notes, joined by "~~" as they stood, so that joining the
 // record again gives the line back.
 Record record_from_line(std::wstring_view line);

@@ -45,6 +45,24 @@ std::wstring window_text(HWND hwnd) {
   return text;
 }
 
+// ---- Watch --------------------------------------------------------------------------------
+
+void Watch::start(HWND hwnd, WNDPROC proc, void* owner) {
+  if (hwnd == nullptr || hwnd_ != nullptr) return;
+  hwnd_ = hwnd;
+  SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(owner));
+  control_proc_ = reinterpret_cast<WNDPROC>(
+      SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(proc)));
+}
+
+void Watch::stop() {
+  if (hwnd_ != nullptr && IsWindow(hwnd_)) {
+    SetWindowLongPtrW(hwnd_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(control_proc_));
+    SetWindowLongPtrW(hwnd_, GWLP_USERDATA, 0);
+  }
+  hwnd_ = nullptr;
+}
+
 // ---- EditBox ------------------------------------------------------------------------------
 
 void EditBox::set_text(std::wstring_view text) {
@@ -58,43 +76,91 @@ void EditBox::set_focus() {
   SetFocus(hwnd_);
 }
 
+void EditBox::let_tab_move_on() {
+  watch_.start(hwnd_, tab_proc, this);
+}
+
+LRESULT CALLBACK EditBox::tab_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  const EditBox& box = Watch::owner<EditBox>(hwnd);
+  LRESULT result = box.watch_.pass_on(hwnd, message, wparam, lparam);
+  if (message == WM_GETDLGCODE) {
+    const MSG* key = reinterpret_cast<const MSG*>(lparam);
+    if (key != nullptr && key->message == WM_KEYDOWN && key->wParam == VK_TAB) {
+      result &= ~static_cast<LRESULT>(DLGC_WANTALLKEYS | DLGC_WANTMESSAGE);
+    }
+    result &= ~static_cast<LRESULT>(DLGC_WANTTAB);
+  }
+  return result;
+}
+
+void EditBox::notified(WORD code) {
+  if (code == EN_KILLFOCUS && on_lost_focus) on_lost_focus();
+}
+
 // ---- NameBox ------------------------------------------------------------------------------
 
-NameBox::NameBox(HWND combo, ProgramWrites& writes) : combo_(combo), writes_(writes) {
+namespace {
+
+// Posted to the name box when the user has chosen an item of its list: the combo box
+// writes the item into its edit field only after it has sent the notification, so the
+// choice is looked up once that has happened.
+constexpr UINT kChoiceMessage = WM_APP + 1;
+
+}  // namespace
+
+NameBox::NameBox(HWND combo, ProgramWrites& writes) : Win32Control(combo), writes_(writes) {
   COMBOBOXINFO info{};
   info.cbSize = sizeof(info);
-  if (GetComboBoxInfo(combo_, &info)) {
+  if (GetComboBoxInfo(hwnd_, &info)) {
     edit_ = info.hwndItem;
     list_ = info.hwndList;
   }
-  if (edit_ == nullptr) edit_ = FindWindowExW(combo_, nullptr, L"Edit", nullptr);
-  watch(combo_, combo_proc, combo_control_proc_);
-  watch(edit_, edit_proc, edit_control_proc_);
-  watch(list_, list_proc, list_control_proc_);
+  if (edit_ == nullptr) edit_ = FindWindowExW(hwnd_, nullptr, L"Edit", nullptr);
+  watch_all();
 }
 
-NameBox::~NameBox() {
-  unwatch(combo_, combo_control_proc_);
-  unwatch(edit_, edit_control_proc_);
-  unwatch(list_, list_control_proc_);
+void NameBox::watch_all() {
+  combo_watch_.start(hwnd_, combo_proc, this);
+  edit_watch_.start(edit_, edit_proc, this);
+  list_watch_.start(list_, list_proc, this);
 }
 
-void NameBox::watch(HWND hwnd, WNDPROC proc, WNDPROC& control_proc) {
-  if (hwnd == nullptr) return;
-  // The user data of a window is the program's own: it leads back to this name box.
-  SetWindowLongPtrW(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-  control_proc = reinterpret_cast<WNDPROC>(
-      SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(proc)));
+void NameBox::write_text(const std::wstring& text) {
+  ProgramWrites::Scope program_write(writes_);
+  SetWindowTextW(hwnd_, text.c_str());
 }
 
-void NameBox::unwatch(HWND hwnd, WNDPROC control_proc) {
-  if (hwnd == nullptr || control_proc == nullptr || !IsWindow(hwnd)) return;
-  SetWindowLongPtrW(hwnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(control_proc));
-  SetWindowLongPtrW(hwnd, GWLP_USERDATA, 0);
+void NameBox::set_text(std::wstring_view text) {
+  write_text(std::wstring(text));
+  if (edit_ != nullptr) caret_to_end(edit_);
+}
+
+void NameBox::set_focus() {
+  SetFocus(hwnd_);
 }
 
 bool NameBox::dropped() const {
-  return SendMessageW(combo_, CB_GETDROPPEDSTATE, 0, 0) != FALSE;
+  return SendMessageW(hwnd_, CB_GETDROPPEDSTATE, 0, 0) != FALSE;
+}
+
+void NameBox::notified(WORD code) {
+  switch (code) {
+    case CBN_EDITCHANGE:
+      // Text the program writes is not typing: Form1 looks it up itself.
+      if (!writes_.active() && on_change) on_change();
+      break;
+    case CBN_SETFOCUS:
+      if (on_got_focus) on_got_focus();
+      break;
+    case CBN_SELCHANGE:
+      if (!writes_.active()) PostMessageW(hwnd_, kChoiceMessage, 0, 0);
+      break;
+    case CBN_DROPDOWN:
+      list_needed();
+      break;
+    default:
+      break;
+  }
 }
 
 void NameBox::list_needed() {
@@ -103,7 +169,7 @@ void NameBox::list_needed() {
   search_put_off_ = false;
   // What the combo box does after a change of its text while its list is closed: no item
   // is chosen, and the list is scrolled to the first item that starts with the text.
-  const std::wstring text = window_text(combo_);
+  const std::wstring text = window_text(hwnd_);
   const LRESULT found = text.empty() ? LB_ERR
                                      : SendMessageW(list_, LB_FINDSTRING, static_cast<WPARAM>(-1),
                                                     reinterpret_cast<LPARAM>(text.c_str()));
@@ -113,56 +179,48 @@ void NameBox::list_needed() {
 }
 
 LRESULT CALLBACK NameBox::combo_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
-  auto& box = *reinterpret_cast<NameBox*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  NameBox& box = Watch::owner<NameBox>(hwnd);
+  if (message == kChoiceMessage) {
+    if (const std::optional<std::wstring> item = box.chosen_item(); item && box.on_choice) {
+      box.on_choice(*item);
+    }
+    return 0;
+  }
   if (message == WM_COMMAND && HIWORD(wparam) == EN_CHANGE &&
       reinterpret_cast<HWND>(lparam) == box.edit_ && !box.dropped()) {
     box.putting_off_search_ = true;
-    const LRESULT result = CallWindowProcW(box.combo_control_proc_, hwnd, message, wparam, lparam);
+    const LRESULT result = box.combo_watch_.pass_on(hwnd, message, wparam, lparam);
     box.putting_off_search_ = false;
     return result;
   }
   if (message == WM_MOUSEWHEEL && !box.dropped()) box.list_needed();
-  return CallWindowProcW(box.combo_control_proc_, hwnd, message, wparam, lparam);
+  return box.combo_watch_.pass_on(hwnd, message, wparam, lparam);
 }
 
 LRESULT CALLBACK NameBox::edit_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
-  auto& box = *reinterpret_cast<NameBox*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  NameBox& box = Watch::owner<NameBox>(hwnd);
   // The keys and the wheel that walk the closed list.
   const bool walks = (message == WM_KEYDOWN && (wparam == VK_UP || wparam == VK_DOWN ||
                                                 wparam == VK_PRIOR || wparam == VK_NEXT)) ||
                      message == WM_MOUSEWHEEL;
   if (walks && !box.dropped()) box.list_needed();
-  return CallWindowProcW(box.edit_control_proc_, hwnd, message, wparam, lparam);
+  return box.edit_watch_.pass_on(hwnd, message, wparam, lparam);
 }
 
 LRESULT CALLBACK NameBox::list_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
-  auto& box = *reinterpret_cast<NameBox*>(GetWindowLongPtrW(hwnd, GWLP_USERDATA));
+  NameBox& box = Watch::owner<NameBox>(hwnd);
   if (message == LB_FINDSTRING && box.putting_off_search_) {
     box.search_put_off_ = true;
     return LB_ERR;
   }
-  return CallWindowProcW(box.list_control_proc_, hwnd, message, wparam, lparam);
-}
-
-void NameBox::write_text(const std::wstring& text) {
-  ProgramWrites::Scope program_write(writes_);
-  SetWindowTextW(combo_, text.c_str());
-}
-
-void NameBox::set_text(std::wstring_view text) {
-  write_text(std::wstring(text));
-  if (edit_ != nullptr) caret_to_end(edit_);
-}
-
-void NameBox::set_focus() {
-  SetFocus(combo_);
+  return box.list_watch_.pass_on(hwnd, message, wparam, lparam);
 }
 
 void NameBox::replace_list(std::size_t count,
                            const std::function<void(std::size_t, std::wstring&)>& item) {
   // Emptying a drop-down combo box's list also empties its edit field: keep what the user
   // has typed there, with its caret and selection.
-  const std::wstring text = window_text(combo_);
+  const std::wstring text = window_text(hwnd_);
   DWORD selection_start = 0;
   DWORD selection_end = 0;
   if (edit_ != nullptr) {
@@ -174,29 +232,26 @@ void NameBox::replace_list(std::size_t count,
 
   bool filled = true;
   ProgramWrites::Scope program_write(writes_);
-  RedrawOff redraw_off(combo_);
+  RedrawOff redraw_off(hwnd_);
   {
-    SendMessageW(combo_, CB_RESETCONTENT, 0, 0);
-    SendMessageW(combo_, CB_INITSTORAGE, count, static_cast<LPARAM>(count * kUsualNameBytes));
+    SendMessageW(hwnd_, CB_RESETCONTENT, 0, 0);
+    SendMessageW(hwnd_, CB_INITSTORAGE, count, static_cast<LPARAM>(count * kUsualNameBytes));
     // The names go in as fast as into a bare combo box: nothing of the name box's own
     // watches the messages meanwhile.
     struct Unwatched {
       NameBox& box;
       explicit Unwatched(NameBox& b) : box(b) {
-        box.unwatch(box.combo_, box.combo_control_proc_);
-        box.unwatch(box.list_, box.list_control_proc_);
+        box.combo_watch_.stop();
+        box.list_watch_.stop();
       }
-      ~Unwatched() {
-        box.watch(box.combo_, combo_proc, box.combo_control_proc_);
-        box.watch(box.list_, list_proc, box.list_control_proc_);
-      }
+      ~Unwatched() { box.watch_all(); }
     } unwatched(*this);
     try {
       std::wstring entry;
       for (std::size_t i = 0; i < count; ++i) {
         item(i, entry);
         const LRESULT added =
-            SendMessageW(combo_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
+            SendMessageW(hwnd_, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
         if (added == CB_ERR || added == CB_ERRSPACE) {
           filled = false;
           break;
@@ -206,7 +261,7 @@ void NameBox::replace_list(std::size_t count,
       filled = false;
     }
   }
-  if (window_text(combo_) != text) SetWindowTextW(combo_, text.c_str());
+  if (window_text(hwnd_) != text) SetWindowTextW(hwnd_, text.c_str());
   if (edit_ != nullptr) {
     SendMessageW(edit_, EM_SETSEL, selection_start, static_cast<LPARAM>(selection_end));
   }
@@ -216,16 +271,22 @@ void NameBox::replace_list(std::size_t count,
 }
 
 std::optional<std::wstring> NameBox::chosen_item() const {
-  const LRESULT index = SendMessageW(combo_, CB_GETCURSEL, 0, 0);
+  const LRESULT index = SendMessageW(hwnd_, CB_GETCURSEL, 0, 0);
   if (index == CB_ERR) return std::nullopt;
-  const LRESULT length = SendMessageW(combo_, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
+  const LRESULT length = SendMessageW(hwnd_, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
   if (length == CB_ERR) return std::nullopt;
   std::wstring item(static_cast<std::size_t>(length) + 1, L'\0');
-  const LRESULT copied = SendMessageW(combo_, CB_GETLBTEXT, static_cast<WPARAM>(index),
+  const LRESULT copied = SendMessageW(hwnd_, CB_GETLBTEXT, static_cast<WPARAM>(index),
                                       reinterpret_cast<LPARAM>(item.data()));
   if (copied == CB_ERR) return std::nullopt;
   item.resize(static_cast<std::size_t>(copied));
   return item;
+}
+
+// ---- PushButton ---------------------------------------------------------------------------
+
+void PushButton::notified(WORD code) {
+  if (code == BN_CLICKED && enabled() && on_click) on_click();
 }
 
 }  // namespace perlwick::win32

@@ -1,126 +1,23 @@
 #include "window/win32_main_window.h"
 
-#include <commctrl.h>
-
 #include <exception>
 #include <new>
-#include <optional>
-#include <stdexcept>
 #include <string>
 
+#include "store/ansi_text.h"
 #include "store/record_store.h"
 #include "window/control_ids.h"
-#include "window/date_check.h"
+#include "window/win32_date_check.h"
 
 namespace perlwick::win32 {
 
 namespace {
 
-constexpr int kTwipsPerInch = 1440;
-constexpr UINT kDefaultDpi = 96;
 constexpr UINT kDpiChangedMessage = 0x02E0;  // WM_DPICHANGED, Windows 8.1 and later
-
-// Posted when the user chooses an item of the name box's list. The combo box writes the
-// item into its edit field only after it has sent the selection notification, so the
-// choice is looked up once that has happened.
-constexpr UINT kListChoiceMessage = WM_APP + 1;
 
 // Posted when the Date Joined box has lost the focus: the date is checked once the focus
 // has settled, not inside the focus change.
 constexpr UINT kDateCheckMessage = WM_APP + 2;
-
-constexpr DWORD kWindowStyle = WS_OVERLAPPED | WS_CAPTION | WS_SYSMENU | WS_CLIPCHILDREN;
-constexpr DWORD kWindowExStyle = WS_EX_CONTROLPARENT;
-
-// The window's client area, in twips.
-constexpr int kClientWidth = 9870;
-constexpr int kClientHeight = 1965;
-
-// The name box's list drops below it; its height counts in the combo box's window height.
-constexpr int kNameListHeight = 2400;
-
-enum class Kind { label, hidden_label, name_box, text_box, notes_box, button };
-
-struct ControlSpec {
-  int id;
-  Kind kind;
-  const wchar_t* caption;
-  int left, top, width, height;  // twips, in the window's client area
-};
-
-// The controls in creation order. The focusable ones come in tab order; each label comes
-// just before the box it names, so that screen readers name the box after it.
-constexpr ControlSpec kControls[] = {
-    {ids::Label1, Kind::label, L"Product Name", 120, 120, 1300, 300},
-    {ids::Combo1, Kind::name_box, L"", 1440, 120, 4455, 315},
-    {ids::Label1 + 1, Kind::label, L"URL", 120, 480, 1300, 300},
-    {ids::Text2, Kind::text_box, L"", 1440, 480, 4455, 285},
-    {ids::Label1 + 2, Kind::label, L"Affiliate Link", 120, 840, 1300, 300},
-    {ids::Text3, Kind::text_box, L"", 1440, 840, 4455, 285},
-    {ids::Label1 + 3, Kind::label, L"Username", 120, 1200, 1300, 300},
-    {ids::Text4, Kind::text_box, L"", 1440, 1200, 1455, 285},
-    {ids::Label1 + 5, Kind::label, L"Password", 3120, 1200, 1305, 300},
-    {ids::Text5, Kind::text_box, L"", 4440, 1200, 1455, 285},
-    {ids::Label1 + 4, Kind::label, L"Commision %", 120, 1560, 1300, 300},
-    {ids::Text6, Kind::text_box, L"", 1440, 1560, 1455, 285},
-    {ids::Label7, Kind::label, L"Date Joined", 3120, 1560, 1305, 300},
-    {ids::Text7, Kind::text_box, L"", 4440, 1560, 1455, 285},
-    {ids::NotesLabel, Kind::hidden_label, L"Notes", 6000, 120, 3735, 300},
-    {ids::Text8, Kind::notes_box, L"", 6000, 120, 3735, 1335},
-    {ids::Command1, Kind::button, L"Add", 6000, 1560, 855, 300},
-    {ids::Command2, Kind::button, L"Update", 6960, 1560, 855, 300},
-    {ids::Command3, Kind::button, L"Delete", 7920, 1560, 855, 300},
-    {ids::Command4, Kind::button, L"Hide", 8880, 1560, 855, 300},
-};
-
-// Functions of newer versions of Windows, looked up at run time so that the program also
-// starts on older ones.
-template <typename Function>
-Function user32_function(const char* name) {
-  const HMODULE user32 = GetModuleHandleW(L"user32.dll");
-  if (user32 == nullptr) return nullptr;
-  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(user32, name)));
-}
-
-using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
-using AdjustWindowRectExForDpiFunction = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
-
-UINT dpi_of(HWND hwnd) {
-  static const auto get_dpi_for_window =
-      user32_function<GetDpiForWindowFunction>("GetDpiForWindow");
-  if (get_dpi_for_window != nullptr && hwnd != nullptr) {
-    const UINT dpi = get_dpi_for_window(hwnd);
-    if (dpi != 0) return dpi;
-  }
-  const HDC screen = GetDC(nullptr);
-  const int dpi = screen != nullptr ? GetDeviceCaps(screen, LOGPIXELSY) : 0;
-  if (screen != nullptr) ReleaseDC(nullptr, screen);
-  return dpi > 0 ? static_cast<UINT>(dpi) : kDefaultDpi;
-}
-
-// The notes box takes Tab as a move to the next control, not as a character; Enter still
-// starts a new line in it.
-LRESULT CALLBACK notes_box_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam,
-                                UINT_PTR /*subclass_id*/, DWORD_PTR /*data*/) {
-  if (message == WM_GETDLGCODE) {
-    LRESULT code = DefSubclassProc(hwnd, message, wparam, lparam);
-    const MSG* key = reinterpret_cast<const MSG*>(lparam);
-    if (key != nullptr && key->message == WM_KEYDOWN && key->wParam == VK_TAB) {
-      code &= ~static_cast<LRESULT>(DLGC_WANTALLKEYS | DLGC_WANTMESSAGE);
-    }
-    return code & ~static_cast<LRESULT>(DLGC_WANTTAB);
-  }
-  return DefSubclassProc(hwnd, message, wparam, lparam);
-}
-
-std::wstring from_ansi(const char* text) {
-  const int length = MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-  if (length <= 1) return {};
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), length);
-  wide.resize(static_cast<std::size_t>(length - 1));
-  return wide;
-}
 
 }  // namespace
 
@@ -129,28 +26,25 @@ MainWindow::MainWindow(HINSTANCE instance, WORD icon_id) : instance_(instance), 
 MainWindow::~MainWindow() {
   form_.reset();
   if (hwnd_ != nullptr) DestroyWindow(hwnd_);
-  if (font_ != nullptr) DeleteObject(font_);
-  if (bold_font_ != nullptr) DeleteObject(bold_font_);
-  if (big_icon_ != nullptr) DestroyIcon(big_icon_);
-  if (small_icon_ != nullptr) DestroyIcon(small_icon_);
 }
 
 // ---- Start-up -----------------------------------------------------------------------------
 
 bool MainWindow::create() {
-  big_icon_ = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(icon_id_), IMAGE_ICON,
-                                            GetSystemMetrics(SM_CXICON),
-                                            GetSystemMetrics(SM_CYICON), LR_DEFAULTCOLOR));
-  small_icon_ = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(icon_id_), IMAGE_ICON,
-                                              GetSystemMetrics(SM_CXSMICON),
-                                              GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
+  const auto load_icon = [this](int size_x, int size_y) {
+    return Icon(static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(icon_id_), IMAGE_ICON,
+                                              GetSystemMetrics(size_x), GetSystemMetrics(size_y),
+                                              LR_DEFAULTCOLOR)));
+  };
+  big_icon_ = load_icon(SM_CXICON, SM_CYICON);
+  small_icon_ = load_icon(SM_CXSMICON, SM_CYSMICON);
 
   WNDCLASSEXW window_class{};
   window_class.cbSize = sizeof(window_class);
   window_class.lpfnWndProc = &MainWindow::window_proc;
   window_class.hInstance = instance_;
-  window_class.hIcon = big_icon_;
-  window_class.hIconSm = small_icon_;
+  window_class.hIcon = big_icon_.get();
+  window_class.hIconSm = small_icon_.get();
   window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   window_class.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
   window_class.lpszClassName = ids::kWindowClass;
@@ -162,15 +56,15 @@ bool MainWindow::create() {
                       0, nullptr, nullptr, instance_, this) == nullptr) {
     return false;
   }
-  dpi_ = dpi_of(hwnd_);
-  const SIZE size = outer_size();
+  layout_.emplace(dpi_of(hwnd_));
+  const SIZE size = layout_->outer_size();
   SetWindowPos(hwnd_, nullptr, 0, 0, size.cx, size.cy, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-  SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big_icon_));
-  SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small_icon_));
+  SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big_icon_.get()));
+  SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small_icon_.get()));
 
-  create_fonts();
-  create_controls();
-  lay_out();
+  create_controls(hwnd_, instance_);
+  make_controls();
+  layout_->apply(hwnd_);
 
   taskbar_created_ = RegisterWindowMessageW(L"TaskbarCreated");
   form_ = std::make_unique<Form1>(
@@ -181,122 +75,53 @@ bool MainWindow::create() {
   return true;
 }
 
-void MainWindow::create_controls() {
-  for (const ControlSpec& entry : kControls) {
-    const wchar_t* window_class = L"Static";
-    DWORD style = WS_CHILD | WS_VISIBLE;
-    DWORD ex_style = 0;
-    switch (entry.kind) {
-      case Kind::label:
-        style |= SS_LEFT | SS_NOPREFIX;
-        break;
-      case Kind::hidden_label:
-        style = WS_CHILD | SS_LEFT | SS_NOPREFIX;
-        break;
-      case Kind::name_box:
-        window_class = L"ComboBox";
-        style |= WS_TABSTOP | WS_VSCROLL | CBS_DROPDOWN | CBS_AUTOHSCROLL;
-        break;
-      case Kind::text_box:
-        window_class = L"Edit";
-        style |= WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL;
-        ex_style = WS_EX_CLIENTEDGE;
-        break;
-      case Kind::notes_box:
-        window_class = L"Edit";
-        style |= WS_TABSTOP | WS_VSCROLL | ES_LEFT | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN;
-        ex_style = WS_EX_CLIENTEDGE;
-        break;
-      case Kind::button:
-        window_class = L"Button";
-        style |= WS_TABSTOP | BS_PUSHBUTTON;
-        if (entry.id == ids::Command1) style |= WS_DISABLED;  // "Add" starts disabled
-        break;
-    }
-    const HWND control = CreateWindowExW(
-        ex_style, window_class, entry.caption, style, 0, 0, 0, 0, hwnd_,
-        reinterpret_cast<HMENU>(static_cast<INT_PTR>(entry.id)), instance_, nullptr);
-    if (control == nullptr) throw std::runtime_error("Windows could not create the controls.");
-
-    switch (entry.kind) {
-      case Kind::name_box:
-        SendMessageW(control, CB_LIMITTEXT, 0, 0);  // no length limit of its own
-        combo1_ = std::make_unique<NameBox>(control, writes_);
-        combo1_->on_list_needed = [this] { run([this] { form_->Combo1_DropDown(); }); };
-        break;
-      case Kind::text_box:
-      case Kind::notes_box:
-        SendMessageW(control, EM_SETLIMITTEXT, 0, 0);  // no length limit of its own
-        text_boxes_[entry.id - ids::Text2] = std::make_unique<EditBox>(control, writes_);
-        if (entry.kind == Kind::notes_box) SetWindowSubclass(control, notes_box_proc, 1, 0);
-        break;
-      case Kind::button:
-        buttons_[entry.id - ids::Command1] = std::make_unique<PushButton>(control);
-        break;
-      case Kind::label:
-      case Kind::hidden_label:
-        break;
-    }
-  }
-}
-
-void MainWindow::create_fonts() {
-  // MS Sans Serif 8.25 point: the window's font, and its bold form for labels and buttons.
-  const int height = -MulDiv(825, static_cast<int>(dpi_), 72 * 100);
-  const auto make_font = [height](int weight) {
-    return CreateFontW(height, 0, 0, 0, weight, FALSE, FALSE, FALSE, ANSI_CHARSET,
-                       OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                       DEFAULT_PITCH | FF_SWISS, L"MS Sans Serif");
+// The controls Form1 works with, each with the handlers of Form1 that it calls.
+void MainWindow::make_controls() {
+  combo1_ = std::make_unique<NameBox>(GetDlgItem(hwnd_, ids::Combo1), writes_);
+  combo1_->on_change = [this] { run([this] { form_->Combo1_Change(); }); };
+  combo1_->on_got_focus = [this] { run([this] { form_->Combo1_GotFocus(); }); };
+  combo1_->on_choice = [this](std::wstring_view item) {
+    run([this, item] { form_->Combo1_Click(item); });
   };
-  const HFONT font = make_font(FW_NORMAL);
-  const HFONT bold_font = make_font(FW_BOLD);
-  if (font_ != nullptr) DeleteObject(font_);
-  if (bold_font_ != nullptr) DeleteObject(bold_font_);
-  font_ = font;
-  bold_font_ = bold_font;
-}
+  combo1_->on_list_needed = [this] { run([this] { form_->Combo1_DropDown(); }); };
+  controls_.push_back(combo1_.get());
 
-void MainWindow::lay_out() {
-  for (const ControlSpec& entry : kControls) {
-    const HWND control = GetDlgItem(hwnd_, entry.id);
-    if (control == nullptr) continue;
-    const bool bold =
-        entry.kind == Kind::label || entry.kind == Kind::hidden_label || entry.kind == Kind::button;
-    SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(bold ? bold_font_ : font_), TRUE);
-    const int height = entry.kind == Kind::name_box ? entry.height + kNameListHeight : entry.height;
-    SetWindowPos(control, nullptr, px(entry.left), px(entry.top), px(entry.width), px(height),
-                 SWP_NOZORDER | SWP_NOACTIVATE);
+  constexpr int kTextBoxes[] = {ids::Text2, ids::Text3, ids::Text4, ids::Text5,
+                                ids::Text6, ids::Text7, ids::Text8};
+  for (std::size_t i = 0; i < text_boxes_.size(); ++i) {
+    text_boxes_[i] = std::make_unique<EditBox>(GetDlgItem(hwnd_, kTextBoxes[i]), writes_);
+    controls_.push_back(text_boxes_[i].get());
   }
-  fit_name_box_height();
-}
+  EditBox& text7 = *text_boxes_[5];
+  EditBox& text8 = *text_boxes_[6];
+  text7.on_lost_focus = [this] {
+    if (!closing_) PostMessageW(hwnd_, kDateCheckMessage, 0, 0);
+  };
+  text8.let_tab_move_on();
 
-// A drop-down combo box takes its height from its font; make its edit field as tall as the
-// name box's height in the window's table.
-void MainWindow::fit_name_box_height() {
-  const HWND combo = combo1_->hwnd();
-  const int wanted = px(315);
-  for (int attempt = 0; attempt < 2; ++attempt) {
-    RECT rect{};
-    GetWindowRect(combo, &rect);
-    const int difference = wanted - (rect.bottom - rect.top);
-    if (difference == 0) return;
-    const LRESULT item_height = SendMessageW(combo, CB_GETITEMHEIGHT, static_cast<WPARAM>(-1), 0);
-    if (item_height == CB_ERR || item_height + difference <= 0) return;
-    SendMessageW(combo, CB_SETITEMHEIGHT, static_cast<WPARAM>(-1), item_height + difference);
+  constexpr int kButtons[] = {ids::Command1, ids::Command2, ids::Command3, ids::Command4};
+  constexpr void (Form1::*kClicks[])() = {&Form1::Command1_Click, &Form1::Command2_Click,
+                                          &Form1::Command3_Click, &Form1::Command4_Click};
+  for (std::size_t i = 0; i < buttons_.size(); ++i) {
+    buttons_[i] = std::make_unique<PushButton>(GetDlgItem(hwnd_, kButtons[i]));
+    buttons_[i]->on_click = [this, click = kClicks[i]] {
+      run([this, click] { (form_.get()->*click)(); });
+    };
+    controls_.push_back(buttons_[i].get());
   }
 }
 
 void MainWindow::add_tray_icon() {
   run([this] {
     form_->Form_Initialize(reinterpret_cast<std::uintptr_t>(hwnd_),
-                           reinterpret_cast<std::uintptr_t>(big_icon_));
+                           reinterpret_cast<std::uintptr_t>(big_icon_.get()));
   });
 }
 
 void MainWindow::show() {
   ShowWindow(hwnd_, SW_SHOWNORMAL);
   UpdateWindow(hwnd_);
-  // The name box is first in the tab order; taking the focus fills its list.
+  // The name box is first in the tab order; taking the focus catches up with the file.
   combo1_->set_focus();
 }
 
@@ -313,28 +138,12 @@ int MainWindow::run_message_loop() {
 
 // ---- Services for Form1 ---------------------------------------------------------------
 
-int MainWindow::px(int twips) const {
-  return MulDiv(twips, static_cast<int>(dpi_), kTwipsPerInch);
-}
-
-SIZE MainWindow::outer_size() const {
-  RECT rect{0, 0, px(kClientWidth), px(kClientHeight)};
-  static const auto adjust_for_dpi =
-      user32_function<AdjustWindowRectExForDpiFunction>("AdjustWindowRectExForDpi");
-  if (adjust_for_dpi != nullptr) {
-    adjust_for_dpi(&rect, kWindowStyle, FALSE, kWindowExStyle, dpi_);
-  } else {
-    AdjustWindowRectEx(&rect, kWindowStyle, FALSE, kWindowExStyle);
-  }
-  return SIZE{rect.right - rect.left, rect.bottom - rect.top};
-}
-
 int MainWindow::screen_height_twips() const {
-  return MulDiv(GetSystemMetrics(SM_CYSCREEN), kTwipsPerInch, static_cast<int>(dpi_));
+  return MulDiv(GetSystemMetrics(SM_CYSCREEN), 1440, static_cast<int>(layout_->dpi()));
 }
 
 void MainWindow::move_to(int left_twips, int top_twips) {
-  SetWindowPos(hwnd_, nullptr, px(left_twips), px(top_twips), 0, 0,
+  SetWindowPos(hwnd_, nullptr, layout_->px(left_twips), layout_->px(top_twips), 0, 0,
                SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
@@ -377,7 +186,8 @@ void MainWindow::run(Handler&& handler) noexcept {
     message_box(L"Perlwick ran out of memory and could not finish that.");
   } catch (const std::exception& failure) {
     try {
-      const std::wstring text = L"Perlwick could not finish that: " + from_ansi(failure.what());
+      std::wstring text = L"Perlwick could not finish that: ";
+      decode_ansi(failure.what(), text);
       message_box(text.c_str());
     } catch (...) {
       message_box(L"Perlwick could not finish that.");
@@ -414,13 +224,12 @@ LRESULT CALLBACK MainWindow::window_proc(HWND hwnd, UINT message, WPARAM wparam,
 LRESULT MainWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_COMMAND:
-      if (lparam != 0) on_command(LOWORD(wparam), HIWORD(wparam));
-      return 0;
-
-    case kListChoiceMessage:
-      if (!combo1_) return 0;
-      if (std::optional<std::wstring> item = combo1_->chosen_item()) {
-        run([this, &item] { form_->Combo1_Click(*item); });
+      // A control tells of what happened to it; its own handlers take it from there.
+      for (Win32Control* control : controls_) {
+        if (control->hwnd() == reinterpret_cast<HWND>(lparam)) {
+          control->notified(HIWORD(wparam));
+          break;
+        }
       }
       return 0;
 
@@ -480,53 +289,8 @@ void MainWindow::check_date_after_focus_left() {
   const HWND focus = GetFocus();
   // Back in the Date Joined box already (the window was hidden or left and has come back
   // before this ran): the focus has not moved on.
-  if (focus == nullptr || !IsChild(hwnd_, focus) || GetDlgCtrlID(focus) == ids::Text7) return;
+  if (focus == nullptr || !IsChild(hwnd_, focus) || focus == text_boxes_[5]->hwnd()) return;
   run([this] { form_->Text7_LostFocus(); });
-}
-
-void MainWindow::on_command(int id, int code) {
-  switch (id) {
-    case ids::Combo1:
-      switch (code) {
-        case CBN_EDITCHANGE:
-          // Text the program writes is not typing: Form1 looks it up itself.
-          if (!writes_.active()) run([this] { form_->Combo1_Change(); });
-          break;
-        case CBN_SETFOCUS:
-          run([this] { form_->Combo1_GotFocus(); });
-          break;
-        case CBN_DROPDOWN:
-          combo1_->list_needed();
-          break;
-        case CBN_SELCHANGE:
-          if (!writes_.active()) PostMessageW(hwnd_, kListChoiceMessage, 0, 0);
-          break;
-        default:
-          break;
-      }
-      break;
-
-    case ids::Text7:
-      if (code == EN_KILLFOCUS && !closing_) PostMessageW(hwnd_, kDateCheckMessage, 0, 0);
-      break;
-
-    case ids::Command1:
-    case ids::Command2:
-    case ids::Command3:
-    case ids::Command4: {
-      if (code != BN_CLICKED) break;
-      // A disabled button is never pressed, whatever sent the click.
-      if (!buttons_[id - ids::Command1]->enabled()) break;
-      if (id == ids::Command1) run([this] { form_->Command1_Click(); });
-      if (id == ids::Command2) run([this] { form_->Command2_Click(); });
-      if (id == ids::Command3) run([this] { form_->Command3_Click(); });
-      if (id == ids::Command4) run([this] { form_->Command4_Click(); });
-      break;
-    }
-
-    default:
-      break;
-  }
 }
 
 void MainWindow::restore_focus() {
@@ -539,11 +303,12 @@ void MainWindow::restore_focus() {
 }
 
 void MainWindow::on_dpi_changed(UINT dpi, const RECT& suggested) {
-  if (dpi == 0 || dpi == dpi_) return;
-  dpi_ = dpi;
-  create_fonts();
-  lay_out();
-  const SIZE size = outer_size();
+  if (dpi == 0 || dpi == layout_->dpi()) return;
+  // The controls take the new fonts before the old ones go.
+  WindowLayout next(dpi);
+  next.apply(hwnd_);
+  layout_.emplace(std::move(next));
+  const SIZE size = layout_->outer_size();
   SetWindowPos(hwnd_, nullptr, suggested.left, suggested.top, size.cx, size.cy,
                SWP_NOZORDER | SWP_NOACTIVATE);
 }

@@ -1,18 +1,24 @@
 #pragma once
 
-// The program's one window, Form1, over Win32: it creates the window and its nineteen
-// controls, lays them out from their sizes in twips at the screen's real DPI, and hands
-// every notification the program listens to to Form1's handlers.
+// The program's one window, Form1, over Win32: it creates the window and its controls
+// (laid out by win32_layout.h), gives each control the handlers of Form1 it calls, and
+// handles the window's own messages. A failure inside a handler is shown in a message box
+// and the program goes on.
 
 #include <windows.h>
 
+#include <array>
 #include <memory>
+#include <optional>
 #include <string_view>
+#include <vector>
 
 #include "tray/module1.h"
 #include "tray/shell_tray_win32.h"
 #include "window/form1.h"
 #include "window/win32_controls.h"
+#include "window/win32_handles.h"
+#include "window/win32_layout.h"
 
 namespace perlwick::win32 {
 
@@ -34,9 +40,6 @@ class MainWindow final : public FormServices {
   // Runs until the window is closed; returns the program's exit code.
   int run_message_loop();
 
-  HWND hwnd() const { return hwnd_; }
-  HICON icon() const { return big_icon_; }
-
   // FormServices
   int screen_height_twips() const override;
   void move_to(int left_twips, int top_twips) override;
@@ -49,17 +52,10 @@ class MainWindow final : public FormServices {
  private:
   static LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
   LRESULT handle(UINT message, WPARAM wparam, LPARAM lparam);
-  void on_command(int id, int code);
+  void make_controls();
   void check_date_after_focus_left();
   void on_dpi_changed(UINT dpi, const RECT& suggested);
-
-  void create_controls();
-  void create_fonts();
-  void lay_out();
-  void fit_name_box_height();
   void restore_focus();
-  SIZE outer_size() const;
-  int px(int twips) const;
 
   // Runs a handler; a failure inside it is shown in a message box and the program goes on.
   template <typename Handler>
@@ -69,11 +65,9 @@ class MainWindow final : public FormServices {
   HINSTANCE instance_;
   WORD icon_id_;
   HWND hwnd_ = nullptr;
-  UINT dpi_ = 96;
-  HFONT font_ = nullptr;
-  HFONT bold_font_ = nullptr;
-  HICON big_icon_ = nullptr;
-  HICON small_icon_ = nullptr;
+  std::optional<WindowLayout> layout_;
+  Icon big_icon_;
+  Icon small_icon_;
   HWND saved_focus_ = nullptr;
   // Set once the window is closing: no date check pops up then.
   bool closing_ = false;
@@ -85,8 +79,10 @@ class MainWindow final : public FormServices {
 
   ProgramWrites writes_;
   std::unique_ptr<NameBox> combo1_;
-  std::unique_ptr<EditBox> text_boxes_[7];  // Text2 to Text8
-  std::unique_ptr<PushButton> buttons_[4];  // Command1 to Command4
+  std::array<std::unique_ptr<EditBox>, 7> text_boxes_;  // Text2 to Text8
+  std::array<std::unique_ptr<PushButton>, 4> buttons_;  // Command1 to Command4
+  // Every control that tells its window of what happens to it.
+  std::vector<Win32Control*> controls_;
   std::unique_ptr<Form1> form_;
 };
 

@@ -66,11 +66,11 @@ std::optional<std::wstring> installed_program_value(const wchar_t* name) {
 // alias they are for, as in (A;;FA;;;SY).
 std::wstring records_access() {
   DWORD size = 0;
-  GetFileSecurityW(L"C:\\perlwickrecords.txt", DACL_SECURITY_INFORMATION, nullptr, 0, &size);
+  GetFileSecurityW(records_path().c_str(), DACL_SECURITY_INFORMATION, nullptr, 0, &size);
   std::vector<unsigned char> buffer(size);
   wchar_t* text = nullptr;
   std::wstring sddl;
-  if (GetFileSecurityW(L"C:\\perlwickrecords.txt", DACL_SECURITY_INFORMATION, buffer.data(), size,
+  if (GetFileSecurityW(records_path().c_str(), DACL_SECURITY_INFORMATION, buffer.data(), size,
                        &size) &&
       ConvertSecurityDescriptorToStringSecurityDescriptorW(
           buffer.data(), SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text, nullptr)) {

@@ -12,6 +12,7 @@
 
 #include "program_driver.h"
 #include "window/control_ids.h"
+#include "window/form1_layout.h"
 
 namespace perlwick::e2e {
 namespace {
@@ -94,44 +95,20 @@ TEST(StartUp, OpensEmptyAndQuietWithoutARecordsFile) {
 // ---- Layout -----------------------------------------------------------------------------
 
 TEST(Layout, ControlsStandWhereTheirTwipsSay) {
-  struct Placement {
-    int id;
-    const wchar_t* caption;  // nullptr for boxes, whose text is checked elsewhere
-    int left, top, width, height;
-  };
-  const Placement placements[] = {
-      {ids::Combo1, nullptr, 1440, 120, 4455, 315},
-      {ids::Text2, nullptr, 1440, 480, 4455, 285},
-      {ids::Text3, nullptr, 1440, 840, 4455, 285},
-      {ids::Text4, nullptr, 1440, 1200, 1455, 285},
-      {ids::Text5, nullptr, 4440, 1200, 1455, 285},
-      {ids::Text6, nullptr, 1440, 1560, 1455, 285},
-      {ids::Text7, nullptr, 4440, 1560, 1455, 285},
-      {ids::Text8, nullptr, 6000, 120, 3735, 1335},
-      {ids::Command1, L"Add", 6000, 1560, 855, 300},
-      {ids::Command2, L"Update", 6960, 1560, 855, 300},
-      {ids::Command3, L"Delete", 7920, 1560, 855, 300},
-      {ids::Command4, L"Hide", 8880, 1560, 855, 300},
-      {ids::Label1 + 0, L"Product Name", 120, 120, 1300, 300},
-      {ids::Label1 + 1, L"URL", 120, 480, 1300, 300},
-      {ids::Label1 + 2, L"Affiliate Link", 120, 840, 1300, 300},
-      {ids::Label1 + 3, L"Username", 120, 1200, 1300, 300},
-      {ids::Label1 + 4, L"Commision %", 120, 1560, 1300, 300},
-      {ids::Label1 + 5, L"Password", 3120, 1200, 1305, 300},
-      {ids::Label1 + 6, L"Date Joined", 3120, 1560, 1305, 300},
-  };
   remove_records();
   Program program;
 
-  for (const Placement& p : placements) {
-    SCOPED_TRACE("control " + std::to_string(p.id));
-    const Rect rect = program.control_rect(p.id);
-    EXPECT_TRUE(same_length(rect.left, p.left));
-    EXPECT_TRUE(same_length(rect.top, p.top));
-    EXPECT_TRUE(same_length(rect.width, p.width));
-    EXPECT_TRUE(same_length(rect.height, p.height));
-    if (p.caption != nullptr) {
-      EXPECT_EQ(program.text(p.id), p.caption);
+  for (const ControlLayout& control : kForm1Controls) {
+    if (control.kind == ControlKind::hidden_label) continue;
+    SCOPED_TRACE("control " + std::to_string(control.id));
+    const Rect rect = program.control_rect(control.id);
+    EXPECT_TRUE(same_length(rect.left, control.left));
+    EXPECT_TRUE(same_length(rect.top, control.top));
+    EXPECT_TRUE(same_length(rect.width, control.width));
+    EXPECT_TRUE(same_length(rect.height, control.height));
+    // Labels and buttons show their captions; the boxes' texts are checked elsewhere.
+    if (const std::wstring_view caption = caption_of(control); !caption.empty()) {
+      EXPECT_EQ(program.text(control.id), caption);
     }
   }
 }
@@ -377,7 +354,7 @@ TEST(Edits, AFailedWriteIsReportedAndChangesNothing) {
   EXPECT_EQ(program.text(ids::Combo1), L"Gamma");
   EXPECT_EQ(fields(program), typed);
   EXPECT_TRUE(program.enabled(ids::Command1));
-  EXPECT_EQ(files_matching(L"C:\\perlwickrecords.txt?*"), std::vector<std::wstring>{})
+  EXPECT_EQ(files_matching(records_path() + L"?*"), std::vector<std::wstring>{})
       << "a file was left beside the records file";
 
   // Once the file is free again the same press stores the record.

@@ -14,7 +14,7 @@ const std::string kAlpha = line({"ALPHA", "https://alpha.example", "", "", "", "
 const std::string kDelta = line({"Delta", "d-url", "d-link", "dee", "pw", "7%", "2020-02-02", ""});
 
 std::vector<std::wstring> leftovers() {
-  std::vector<std::wstring> files = files_matching(L"C:\\perlwickrecords.txt?*");
+  std::vector<std::wstring> files = files_matching(records_path() + L"?*");
   for (std::wstring& file : files_matching(private_folder() + L"\\*")) files.push_back(file);
   return files;
 }
@@ -73,7 +73,7 @@ TEST(OrdinaryAccount, WithoutARecordsFileAddSaysWhatToDo) {
 
 TEST(OrdinaryAccount, AReadOnlyRecordsFileIsNotChanged) {
   write_records(kAlpha + kDelta);
-  ASSERT_TRUE(SetFileAttributesW(L"C:\\perlwickrecords.txt", FILE_ATTRIBUTE_READONLY));
+  ASSERT_TRUE(SetFileAttributesW(records_path().c_str(), FILE_ATTRIBUTE_READONLY));
   Program program;
   program.type(L"delta");
   program.set_text(ids::Text2, L"changed");
@@ -86,7 +86,7 @@ TEST(OrdinaryAccount, AReadOnlyRecordsFileIsNotChanged) {
   EXPECT_EQ(read_records(), kAlpha + kDelta);
   EXPECT_EQ(program.text(ids::Text2), L"changed");
   EXPECT_EQ(leftovers(), std::vector<std::wstring>{});
-  SetFileAttributesW(L"C:\\perlwickrecords.txt", FILE_ATTRIBUTE_NORMAL);
+  SetFileAttributesW(records_path().c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 }  // namespace

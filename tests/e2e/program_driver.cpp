@@ -7,12 +7,12 @@
 #include <stdexcept>
 #include <thread>
 
+#include "store/record_store.h"
 #include "window/control_ids.h"
 
 namespace perlwick::e2e {
 namespace {
 
-constexpr wchar_t kRecordsPath[] = L"C:\\perlwickrecords.txt";
 constexpr UINT kSendTimeoutMs = 10000;
 
 std::wstring& program_path() {
@@ -135,6 +135,10 @@ bool wait_until(const std::function<bool()>& done, std::chrono::milliseconds tim
 
 // ---- The records file -----------------------------------------------------------------
 
+std::wstring records_path() {
+  return std::wstring(perlwick::kRecordsPath);
+}
+
 std::string line(std::initializer_list<std::string_view> fields) {
   std::string out;
   for (const std::string_view field : fields) {
@@ -145,7 +149,7 @@ std::string line(std::initializer_list<std::string_view> fields) {
 }
 
 void write_records(std::string_view bytes) {
-  const HANDLE file = CreateFileW(kRecordsPath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+  const HANDLE file = CreateFileW(records_path().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                   FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE)
     fail("cannot create the records file" + error_text(GetLastError()));
@@ -157,7 +161,7 @@ void write_records(std::string_view bytes) {
 }
 
 std::optional<std::string> read_records() {
-  const HANDLE file = CreateFileW(kRecordsPath, GENERIC_READ,
+  const HANDLE file = CreateFileW(records_path().c_str(), GENERIC_READ,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
@@ -174,7 +178,7 @@ std::optional<std::string> read_records() {
 }
 
 void remove_records() {
-  if (!DeleteFileW(kRecordsPath) && GetLastError() != ERROR_FILE_NOT_FOUND) {
+  if (!DeleteFileW(records_path().c_str()) && GetLastError() != ERROR_FILE_NOT_FOUND) {
     fail("cannot remove the records file" + error_text(GetLastError()));
   }
 }
@@ -202,8 +206,8 @@ std::wstring private_folder() {
 }
 
 RecordsFileLock::RecordsFileLock()
-    : file_(CreateFileW(kRecordsPath, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
-                        FILE_ATTRIBUTE_NORMAL, nullptr)) {
+    : file_(CreateFileW(records_path().c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)) {
   if (file_ == INVALID_HANDLE_VALUE)
     fail("cannot lock the records file" + error_text(GetLastError()));
 }
@@ -446,6 +450,20 @@ void Program::settle() const {
   send(window_, WM_NULL, 0, 0);
 }
 
+void Program::settle_posted() const {
+  // The thread takes the messages posted to it in the order they came. One posted now
+  // leaves a mark when it is handled: the modified flag of a box, which the program does
+  // not use.
+  const HWND marked = control(ids::Text2);
+  send(marked, EM_SETMODIFY, FALSE, 0);
+  if (!PostMessageW(marked, EM_SETMODIFY, TRUE, 0)) {
+    fail("cannot post to the program" + error_text(GetLastError()));
+  }
+  if (!wait_until([&] { return send(marked, EM_GETMODIFY, 0, 0) != 0; })) {
+    fail("the program did not handle its posted messages in time");
+  }
+}
+
 std::optional<MessageBoxInfo> Program::message_box() const {
   struct Search {
     HWND owner;
@@ -527,10 +545,7 @@ void Program::post_tray_callback(LPARAM mouse_message) const {
   if (!PostMessageW(window_, WM_MOUSEMOVE, 1, mouse_message)) {
     fail("cannot post the tray callback" + error_text(GetLastError()));
   }
-  // The program answers messages sent to it before it takes the next posted one: the
-  // first answer may come before the callback is handled, the second comes after it.
-  settle();
-  settle();
+  settle_posted();
 }
 
 bool Program::running() const {

@@ -37,7 +37,9 @@ bool wait_until(const std::function<bool()>& done,
 // One line of the records file: the fields joined by "~~", then CR LF.
 std::string line(std::initializer_list<std::string_view> fields);
 
-// The records file, C:\perlwickrecords.txt, byte for byte.
+// The records file's path, where the program keeps it.
+std::wstring records_path();
+// The records file, byte for byte.
 void write_records(std::string_view bytes);
 std::optional<std::string> read_records();  // nothing when there is no file
 void remove_records();
@@ -148,6 +150,9 @@ class Program {
   // Waits until the window's thread has answered a message sent now: everything sent to
   // it before has been handled. Posted messages may still wait in its queue.
   void settle() const;
+  // Waits until the window's thread has handled every message posted to it before now,
+  // those it posted itself included.
+  void settle_posted() const;
 
   // The message box the program shows, if one is open.
   std::optional<MessageBoxInfo> message_box() const;

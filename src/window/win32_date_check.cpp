@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "window/date_check.h"
+#include "window/win32_date_check.h"
 
 namespace perlwick {
 
