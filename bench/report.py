@@ -100,7 +100,7 @@ def plot(figures, sizes, path):
               ("baseline_start", "bare window start", "#1f77b4", "6,4"),
               ("baseline_combo_fill", "bare combo fill", "#d62728", "6,4"),
               ("baseline_copy", "plain file copy", "#9467bd", "6,4")]
-    width, height, left, right, top, bottom = 760, 460, 70, 190, 30, 50
+    width, height, left, right, top, bottom = 780, 460, 90, 190, 30, 50
     x0, x1 = math.log10(min(sizes)), math.log10(max(sizes))
     values = [median(figures, s, key) for s in sizes for key, *_ in series]
     values = [v for v in values if v and v > 0 and not math.isnan(v)]
@@ -114,7 +114,7 @@ def plot(figures, sizes, path):
         y = py(10 ** e)
         svg.append(f'<line x1="{left}" y1="{y:.1f}" x2="{width - right}" y2="{y:.1f}" '
                    f'stroke="#ddd"/><text x="{left - 6}" y="{y + 4:.1f}" text-anchor="end">'
-                   f'{10 ** e:g} ms</text>')
+                   f'{10 ** e:,g} ms</text>')
     for s in sizes:
         x = px(s)
         svg.append(f'<line x1="{x:.1f}" y1="{top}" x2="{x:.1f}" y2="{height - bottom}" '
