@@ -40,6 +40,13 @@ class RecordStoreTest : public ::testing::Test {
   RecordStore open(FileSystem& files = native_file_system()) const {
     return RecordStore(path(), files, private_.path());
   }
+  // A store over the file as it is now, in a folder that refuses new files.
+  RecordStore loaded_refusing_new_files(FaultyFileSystem& files) const {
+    files.refuse_new_files();
+    RecordStore store = open(files);
+    EXPECT_EQ(store.recrefresh().outcome, LoadOutcome::loaded);
+    return store;
+  }
   // Copies of new content kept in the private folder for a rewrite in place.
   std::size_t pending_copies() const {
     return native_file_system().files_starting_with(private_.path(), L"pending-save").size();
@@ -238,9 +245,7 @@ TEST_F(RecordStoreTest, AFailedRewriteInPlaceChangesNothing) {
     SCOPED_TRACE(static_cast<int>(c.step) * 10 + c.in_records_file);
     write_file(path(), before);
     FaultyFileSystem files;
-    files.refuse_new_files();
-    RecordStore store = open(files);
-    ASSERT_EQ(store.recrefresh().outcome, LoadOutcome::loaded);
+    RecordStore store = loaded_refusing_new_files(files);
     files.fail(c.step, 1, 0, c.in_records_file ? path() : std::filesystem::path());
     const Status status = store.add(make(L"New"));
     ASSERT_FALSE(status.ok());
@@ -272,9 +277,7 @@ TEST_F(RecordStoreTest, ARewriteInPlaceEndedAtAnyMomentIsFinishedOrUndoneAtTheNe
     write_file(path(), before);
     {
       FaultyFileSystem files;
-      files.refuse_new_files();
-      RecordStore store = open(files);
-      ASSERT_EQ(store.recrefresh().outcome, LoadOutcome::loaded);
+      RecordStore store = loaded_refusing_new_files(files);
       files.crash(c.step, 0, c.in_records_file ? path() : std::filesystem::path());
       EXPECT_THROW((void)store.add(make(L"Beta")), testing::SimulatedCrash);
     }

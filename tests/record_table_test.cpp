@@ -71,7 +71,7 @@ TEST(RecordTable, HoldsFarMoreThan32767Rows) {
   const RecordTable table = RecordTable::parse(bytes);
   ASSERT_EQ(table.count(), 40000u);
   EXPECT_EQ(table.name(39999), L"n39999");
-  EXPECT_EQ(table.content_without(L"N0").size(),
+  EXPECT_EQ(table.without(L"N0").content(table).size(),
             bytes.size() - std::string("n0~~~~~~~~~~~~~~\r\n").size());
 }
 
@@ -101,7 +101,8 @@ TEST(RecordTable, AddPlacesTheNewLineBeforeTheFirstGreaterKey) {
     const RecordTable table = RecordTable::parse(file_of(c.stored));
     std::wstring added(c.added.begin(), c.added.end());
     for (auto& ch : added) ch = static_cast<wchar_t>(static_cast<unsigned char>(ch));
-    EXPECT_EQ(names_in(table.content_with_added(name_key(added), line_for(c.added))), c.after)
+    EXPECT_EQ(names_in(table.with_added(name_key(added), line_for(c.added)).content(table)),
+              c.after)
         << "adding " << c.added;
   }
 }
@@ -109,24 +110,25 @@ TEST(RecordTable, AddPlacesTheNewLineBeforeTheFirstGreaterKey) {
 TEST(RecordTable, AddKeepsEveryOtherLineAsItWas) {
   const std::string stored = "b~~1\r\nd~~2~~~~~~~~~~~~~~extra~~more\r\n";
   const RecordTable table = RecordTable::parse(stored);
-  EXPECT_EQ(table.content_with_added(L"C", "c~~~~~~~~~~~~~~"),
+  EXPECT_EQ(table.with_added(L"C", "c~~~~~~~~~~~~~~").content(table),
             "b~~1\r\nc~~~~~~~~~~~~~~\r\nd~~2~~~~~~~~~~~~~~extra~~more\r\n");
 }
 
 TEST(RecordTable, ReplaceOverwritesEveryMatchingRow) {
   const RecordTable table = RecordTable::parse("ACME~~1\r\nBeta~~2\r\nAcme~~3\r\nacme inc~~4\r\n");
-  EXPECT_EQ(table.content_with_replaced(L"ACME", "Acme~~new"),
+  EXPECT_EQ(table.with_replaced(L"ACME", "Acme~~new").content(table),
             "Acme~~new\r\nBeta~~2\r\nAcme~~new\r\nacme inc~~4\r\n");
-  EXPECT_EQ(table.content_with_replaced(L"NONE", "None~~x"),
+  EXPECT_EQ(table.with_replaced(L"NONE", "None~~x").content(table),
             "ACME~~1\r\nBeta~~2\r\nAcme~~3\r\nacme inc~~4\r\n");
 }
 
 TEST(RecordTable, RemoveDropsMatchesAndEmptyNames) {
   const RecordTable table =
       RecordTable::parse("ACME~~1\r\n~~empty\r\nBeta~~2\r\nAcme~~3\r\n Acme~~4\r\n");
-  EXPECT_EQ(table.content_without(L"ACME"), "Beta~~2\r\n Acme~~4\r\n");
-  EXPECT_EQ(table.content_without(L"NONE"), "ACME~~1\r\nBeta~~2\r\nAcme~~3\r\n Acme~~4\r\n");
-  EXPECT_EQ(RecordTable::parse("only~~x\r\n").content_without(L"ONLY"), "");
+  EXPECT_EQ(table.without(L"ACME").content(table), "Beta~~2\r\n Acme~~4\r\n");
+  EXPECT_EQ(table.without(L"NONE").content(table), "ACME~~1\r\nBeta~~2\r\nAcme~~3\r\n Acme~~4\r\n");
+  const RecordTable only = RecordTable::parse("only~~x\r\n");
+  EXPECT_EQ(only.without(L"ONLY").content(only), "");
 }
 
 }  // namespace

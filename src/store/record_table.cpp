@@ -461,18 +461,4 @@ void RecordTable::apply(Change& change) noexcept {
   }
 }
 
-std::string RecordTable::content_with_added(std::wstring_view new_key,
-                                            std::string_view new_line) const {
-  return with_added(new_key, new_line).content(*this);
-}
-
-std::string RecordTable::content_with_replaced(std::wstring_view key,
-                                               std::string_view new_line) const {
-  return with_replaced(key, new_line).content(*this);
-}
-
-std::string RecordTable::content_without(std::wstring_view key) const {
-  return without(key).content(*this);
-}
-
 }  // namespace perlwick

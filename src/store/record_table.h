@@ -76,11 +76,6 @@ class RecordTable {
   // Makes the table that of the change's new content. Needs make_room first.
   void apply(Change& change) noexcept;
 
-  // The change's whole new content at once.
-  std::string content_with_added(std::wstring_view new_key, std::string_view new_line) const;
-  std::string content_with_replaced(std::wstring_view key, std::string_view new_line) const;
-  std::string content_without(std::wstring_view key) const;
-
  private:
   struct Row {
     std::uint64_t line_begin;  // in bytes_

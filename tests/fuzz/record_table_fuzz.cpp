@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::vector<std::string_view> out;
   switch (data[0] % 3) {
     case 0: {  // Add: one new line, directly before the first row whose key sorts after.
-      const std::string content = table.content_with_added(key, new_line);
+      const std::string content = table.with_added(key, new_line).content(table);
       out = lines_of(content);
       require(out.size() == lines.size() + 1);
       std::size_t at = 0;
@@ -75,7 +75,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       break;
     }
     case 1: {  // Update: every row of the name becomes the new line; the rest stay.
-      const std::string content = table.content_with_replaced(key, new_line);
+      const std::string content = table.with_replaced(key, new_line).content(table);
       out = lines_of(content);
       require(out.size() == lines.size());
       for (std::size_t row = 0; row < lines.size(); ++row) {
@@ -85,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       break;
     }
     default: {  // Delete: rows of the name and rows without a name go; the rest stay.
-      const std::string content = table.content_without(key);
+      const std::string content = table.without(key).content(table);
       std::vector<std::string_view> kept;
       for (std::size_t row = 0; row < lines.size(); ++row) {
         if (!matches(row) && !table.empty_name(row)) kept.push_back(lines[row]);
