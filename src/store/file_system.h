@@ -38,12 +38,14 @@ class WritableFile {
 
 // A new file, or why there is none. Refused means the folder does not let this account
 // create files in it (as the top of drive C: for a program that is not run as
-// administrator); taken, that a file of that name exists; every other reason is a failure.
+// administrator); taken, that a file of that name exists; unprotected, that the new file
+// could not be given the protection it was to have; every other reason is a failure.
 struct CreateResult {
   std::unique_ptr<WritableFile> file;
   bool refused = false;
   std::wstring reason;
   bool taken = false;
+  bool unprotected = false;
 };
 
 // What a file's entry says of it: enough to tell, cheaply, whether it has changed.
@@ -84,8 +86,9 @@ class FileSystem {
                                const std::function<bool(std::string_view)>& take) = 0;
   // Reads a whole file into bytes, with room to grow by a little.
   ReadResult read_all(const std::filesystem::path& path, std::string& bytes);
-  // Creates a new file, where none of that name exists. Its permissions are those of
-  // like_file when that exists.
+  // Creates a new file, where none of that name exists. When like_file exists, the new
+  // file has its protection from the start: its owner, its access rights and its
+  // attributes. Where that cannot be given, there is no new file (unprotected).
   virtual CreateResult create_new(const std::filesystem::path& path,
                                   const std::filesystem::path& like_file) = 0;
   // Creates path, or empties it when it exists.
@@ -93,8 +96,9 @@ class FileSystem {
   // Opens an existing file to write it anew from its start. The file stays the same file,
   // with its access rights and attributes.
   virtual CreateResult open_in_place(const std::filesystem::path& path) = 0;
-  // Puts replacement in the place of target in one step, keeping target's attributes
-  // and permissions where it exists.
+  // Moves replacement to target's name in one step, replacing target where it exists: at
+  // every moment target's name holds either the old file or the new one. The file keeps
+  // its own protection. The move is on the disk when this returns.
   virtual Status replace(const std::filesystem::path& replacement,
                          const std::filesystem::path& target) = 0;
   // Removes a file, ignoring failure.

@@ -54,6 +54,7 @@ class PosixFile final : public WritableFile {
   }
 
   const std::filesystem::path& path() const override { return path_; }
+  int descriptor() const { return fd_; }
 
   Status write(std::string_view bytes) override {
     while (!bytes.empty()) {
@@ -132,12 +133,30 @@ class PosixFileSystem final : public FileSystem {
 
   CreateResult create_new(const std::filesystem::path& path,
                           const std::filesystem::path& like_file) override {
-    // The new file keeps the permissions of the file it will replace.
-    mode_t mode = 0666;
-    struct stat info {};
-    if (::stat(like_file.c_str(), &info) == 0) mode = info.st_mode & 07777;
+    struct stat like {};
+    if (::stat(like_file.c_str(), &like) != 0) {
+      return open_file(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    }
+    // The new file has the owner and the permissions of the file it will replace. It is
+    // created with no more than those permissions (the umask can only take some away) and
+    // given that owner and exactly those permissions before anything is written to it.
+    const mode_t mode = like.st_mode & 07777;
     CreateResult created = open_file(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (created.file) (void)::chmod(path.c_str(), mode);  // past the umask
+    if (!created.file) return created;
+    const int fd = static_cast<PosixFile&>(*created.file).descriptor();
+    struct stat made {};
+    const bool owned =
+        ::fstat(fd, &made) == 0 && ((made.st_uid == like.st_uid && made.st_gid == like.st_gid) ||
+                                    ::fchown(fd, like.st_uid, like.st_gid) == 0);
+    if (!owned || ::fchmod(fd, mode) != 0) {
+      const int error = errno;
+      created.file.reset();
+      ::unlink(path.c_str());
+      CreateResult failed = no_file(error);
+      failed.refused = false;
+      failed.unprotected = true;
+      return failed;
+    }
     return created;
   }
 
@@ -151,7 +170,20 @@ class PosixFileSystem final : public FileSystem {
 
   Status replace(const std::filesystem::path& replacement,
                  const std::filesystem::path& target) override {
-    return ::rename(replacement.c_str(), target.c_str()) == 0 ? Status() : os_failure(errno);
+    // The folder is opened first: once the file has moved, nothing is left that can fail.
+    const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
+    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return os_failure(errno);
+    if (::rename(replacement.c_str(), target.c_str()) != 0) {
+      const int error = errno;
+      ::close(fd);
+      return os_failure(error);
+    }
+    // The new name is on the disk once the folder is. Should that fail, the move has
+    // happened all the same, and an interruption now leaves either file whole.
+    (void)::fsync(fd);
+    ::close(fd);
+    return Status();
   }
 
   void remove(const std::filesystem::path& path) override { ::unlink(path.c_str()); }

@@ -1,16 +1,19 @@
 // The file system on Windows: the new content is written to a file beside the records
-// file, flushed to the disk, and then put in place with ReplaceFileW (which keeps the
-// records file's attributes and security) or, when there is no records file yet,
-// MoveFileExW.
+// file, created with the records file's owner, access rights and attributes, flushed to
+// the disk, and then moved over the records file in one step with MoveFileExW.
+// (ReplaceFileW would keep the records file's protection by itself, but it takes several
+// steps, and an interruption between them leaves no records file at all.)
 
 #include <windows.h>
 
+#include <aclapi.h>
 #include <shlobj.h>
 
 #include <algorithm>
 #include <climits>
 
 #include "store/file_system.h"
+#include "win32/system_library.h"
 
 namespace perlwick {
 namespace {
@@ -50,10 +53,12 @@ class Win32File final : public WritableFile {
     if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
   }
 
-  // Opens the file for writing, sharing it with nobody; ERROR_SUCCESS or the system's error.
-  DWORD open(DWORD disposition) {
-    handle_ = CreateFileW(path_.c_str(), GENERIC_WRITE, 0, nullptr, disposition,
-                          FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Opens the file for writing, sharing it with nobody; ERROR_SUCCESS or the system's
+  // error. A new file gets security and attributes.
+  DWORD open(DWORD disposition, SECURITY_ATTRIBUTES* security = nullptr,
+             DWORD attributes = FILE_ATTRIBUTE_NORMAL) {
+    handle_ =
+        CreateFileW(path_.c_str(), GENERIC_WRITE, 0, security, disposition, attributes, nullptr);
     return handle_ != INVALID_HANDLE_VALUE ? ERROR_SUCCESS : GetLastError();
   }
 
@@ -86,16 +91,27 @@ class Win32File final : public WritableFile {
 };
 
 // Opens a file for writing; nobody else reads it while it is being written.
-CreateResult open_file(const std::filesystem::path& path, DWORD disposition) {
+CreateResult open_file(const std::filesystem::path& path, DWORD disposition,
+                       SECURITY_ATTRIBUTES* security = nullptr,
+                       DWORD attributes = FILE_ATTRIBUTE_NORMAL) {
   // Made before the file is opened: once the file exists, nothing can fail.
   auto file = std::make_unique<Win32File>(path);
-  if (const DWORD error = file->open(disposition); error != ERROR_SUCCESS) {
+  if (const DWORD error = file->open(disposition, security, attributes); error != ERROR_SUCCESS) {
     CreateResult failed = no_file(error);
     failed.taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
+    // The system would not give the new file that owner or those access rights.
+    failed.unprotected = security != nullptr &&
+                         (error == ERROR_INVALID_OWNER || error == ERROR_INVALID_PRIMARY_GROUP ||
+                          error == ERROR_PRIVILEGE_NOT_HELD || error == ERROR_INVALID_ACL ||
+                          error == ERROR_INVALID_SECURITY_DESCR);
     return failed;
   }
   return {std::move(file), false, {}};
 }
+
+// The attributes a file passes on to the file that replaces it.
+constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                  FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
 std::int64_t ticks(const FILETIME& time) {
   return static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) |
@@ -146,9 +162,29 @@ class Win32FileSystem final : public FileSystem {
   }
 
   CreateResult create_new(const std::filesystem::path& path,
-                          const std::filesystem::path& /*like_file*/) override {
-    // ReplaceFileW gives the records file's attributes and security to its replacement.
-    return open_file(path, CREATE_NEW);
+                          const std::filesystem::path& like_file) override {
+    const DWORD like_attributes = GetFileAttributesW(like_file.c_str());
+    if (like_attributes == INVALID_FILE_ATTRIBUTES) return open_file(path, CREATE_NEW);
+    // The new file is the records file's equal from its first moment: the same owner,
+    // group and access rights (whether inherited from the folder or its own), so that the
+    // records are never open to more accounts than the records file lets in, and keep
+    // that protection once the new file has taken the records file's place.
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    const DWORD error = GetNamedSecurityInfoW(
+        like_file.c_str(), SE_FILE_OBJECT,
+        OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+        nullptr, nullptr, nullptr, nullptr, &descriptor);
+    if (error != ERROR_SUCCESS) {
+      CreateResult failed = no_file(error);
+      failed.refused = false;
+      failed.unprotected = true;
+      return failed;
+    }
+    const std::unique_ptr<void, decltype(&LocalFree)> owned(descriptor, &LocalFree);
+    SECURITY_ATTRIBUTES security{sizeof(security), descriptor, FALSE};
+    const DWORD attributes = like_attributes & kKeptAttributes;
+    return open_file(path, CREATE_NEW, &security,
+                     attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL);
   }
 
   CreateResult create_or_empty(const std::filesystem::path& path) override {
@@ -161,19 +197,8 @@ class Win32FileSystem final : public FileSystem {
 
   Status replace(const std::filesystem::path& replacement,
                  const std::filesystem::path& target) override {
-    if (GetFileAttributesW(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
-      if (ReplaceFileW(target.c_str(), replacement.c_str(), nullptr,
-                       REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
-        return Status();
-      }
-      const DWORD error = GetLastError();
-      // Only when the records file has vanished meanwhile (or was moved aside and the
-      // replacement could not follow) does a plain move remain to be done.
-      if (error != ERROR_FILE_NOT_FOUND && error != ERROR_UNABLE_TO_MOVE_REPLACEMENT_2) {
-        return Status::failure(reason_of(error));
-      }
-    }
-    return MoveFileExW(replacement.c_str(), target.c_str(), MOVEFILE_WRITE_THROUGH)
+    return MoveFileExW(replacement.c_str(), target.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
                ? Status()
                : last_failure();
   }
@@ -253,10 +278,15 @@ class Win32FileSystem final : public FileSystem {
   std::filesystem::path private_folder() override {
     std::filesystem::path folder;
     wchar_t* local = nullptr;
-    if (SUCCEEDED(SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_DEFAULT, nullptr, &local))) {
+    static const auto known_folder = win32::system_function<decltype(SHGetKnownFolderPath)>(
+        L"shell32.dll", "SHGetKnownFolderPath");
+    static const auto free_memory =
+        win32::system_function<decltype(CoTaskMemFree)>(L"ole32.dll", "CoTaskMemFree");
+    if (known_folder != nullptr && free_memory != nullptr &&
+        SUCCEEDED(known_folder(FOLDERID_LocalAppData, KF_FLAG_DEFAULT, nullptr, &local))) {
       folder = local;
+      free_memory(local);
     }
-    CoTaskMemFree(local);
     if (folder.empty()) folder = L"C:\\";  // no profile: an unusual account
     return folder / L"Perlwick";
   }

@@ -1,5 +1,6 @@
 #include "store/pending_save.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "store/ansi_text.h"
@@ -7,7 +8,7 @@
 namespace perlwick {
 namespace {
 
-constexpr std::string_view kMagic = "Perlwick pending save\r\n";
+constexpr std::string_view kMagic = "Perlwick pending save, version 2\r\n";
 
 template <typename Char>
 std::basic_string<Char> hex16(std::uint64_t value) {
@@ -65,23 +66,62 @@ std::filesystem::path pending_copy_path(const std::filesystem::path& private_fol
   return private_folder / (L"pending-save-" + records_file_key(records) + L".txt");
 }
 
-std::string pending_copy_header(std::uint64_t size, std::uint64_t content_checksum) {
-  return std::string(kMagic) + "size " + std::to_string(size) + "\r\nchecksum " +
-         hex16<char>(content_checksum) + "\r\n\r\n";
+std::string pending_copy_header(std::uint64_t before_size, std::uint64_t after_size,
+                                std::uint64_t content_checksum) {
+  return std::string(kMagic) + "before " + std::to_string(before_size) + "\r\nafter " +
+         std::to_string(after_size) + "\r\nchecksum " + hex16<char>(content_checksum) + "\r\n\r\n";
 }
 
-std::optional<std::string_view> pending_copy_content(std::string_view copy) {
-  if (!copy.starts_with(kMagic)) return std::nullopt;
+PendingCopy read_pending_copy(std::string_view copy) {
+  PendingCopy found;
+  // A copy cut short within its first line is one of ours all the same.
+  if (!copy.starts_with(kMagic)) {
+    if (!kMagic.starts_with(copy)) found.state = PendingCopy::State::foreign;
+    return found;
+  }
   copy.remove_prefix(kMagic.size());
-  std::uint64_t size = 0;
+  std::uint64_t before = 0;
+  std::uint64_t after = 0;
   std::uint64_t sum = 0;
-  if (!take_number(copy, "size ", 10, size) || !take_number(copy, "checksum ", 16, sum) ||
-      !copy.starts_with("\r\n")) {
-    return std::nullopt;
+  if (!take_number(copy, "before ", 10, before) || !take_number(copy, "after ", 10, after) ||
+      !take_number(copy, "checksum ", 16, sum) || !copy.starts_with("\r\n")) {
+    return found;
   }
   copy.remove_prefix(2);
-  if (copy.size() != size || checksum(copy) != sum) return std::nullopt;
-  return copy;
+  if (before > copy.size() || copy.size() - before != after || checksum(copy) != sum) {
+    return found;
+  }
+  found.state = PendingCopy::State::complete;
+  found.before = copy.substr(0, static_cast<std::size_t>(before));
+  found.after = copy.substr(static_cast<std::size_t>(before));
+  return found;
+}
+
+// A rewrite writes its content from the start of the file and cuts the file to that
+// content's length only at its end: the file is never shorter than the old content until
+// it is exactly the new one, never longer than the longer of the two, and beyond the old
+// content's end it holds only new bytes.
+bool PendingCopy::could_leave_size(std::uint64_t size) const {
+  return size == after.size() ||
+         (size >= before.size() && size <= std::max(before.size(), after.size()));
+}
+
+bool PendingCopy::could_leave(std::uint64_t offset, std::string_view bytes) const {
+  // Every byte is the old content's or the new content's at its place.
+  const auto part = [&](std::string_view content) {
+    return offset < content.size() ? content.substr(static_cast<std::size_t>(offset), bytes.size())
+                                   : std::string_view();
+  };
+  const std::string_view old_part = part(before);
+  const std::string_view new_part = part(after);
+  if (new_part == bytes || old_part == bytes) return true;
+  for (std::size_t i = 0; i < bytes.size(); ++i) {
+    if (!((i < old_part.size() && old_part[i] == bytes[i]) ||
+          (i < new_part.size() && new_part[i] == bytes[i]))) {
+      return false;
+    }
+  }
+  return true;
 }
 
 }  // namespace perlwick

@@ -4,8 +4,10 @@
 //
 // An edit holds the records file's edit lock, which every copy of the program takes
 // before it changes the file, so that no two edits interleave. It brings the table up to
-// date with the file, makes the new content and its table, writes the content to a file
-// beside the records file and puts it in place in one step. Everything the edit needs is
+// date with the file, makes the new content and its table, writes the content to a new
+// file beside the records file with the records file's protection, and moves it over the
+// records file in one step. Nothing an interrupted edit leaves is deleted while it could
+// be the only copy of the records. Everything the edit needs is
 // taken before the file is written; a failed edit, running out of memory included, leaves
 // the records file and the table as they were and says why.
 //
@@ -38,7 +40,9 @@ enum class LoadOutcome { loaded, missing, failed };
 
 struct LoadResult {
   LoadOutcome outcome = LoadOutcome::failed;
-  std::wstring message;  // for a failed load
+  // Why a load failed; after a load that did not, what the user is to be told (what was
+  // set aside of an interrupted save), if anything.
+  std::wstring message;
 };
 
 class RecordStore {
@@ -49,8 +53,8 @@ class RecordStore {
                        std::filesystem::path private_folder = {});
 
   // Reloads the table from the records file, after finishing a rewrite that was
-  // interrupted and removing what interrupted edits left beside the records file. When
-  // the file is missing or cannot be read, the table stays as it was.
+  // interrupted and taking care of what interrupted edits left beside the records file.
+  // When the file is missing or cannot be read, the table stays as it was.
   LoadResult recrefresh();
   // Reloads the table when the records file changed since this store last read or wrote
   // it: another copy of the program may have saved meanwhile. Cheap when nothing changed.
@@ -79,10 +83,12 @@ class RecordStore {
   template <typename MakeChange>
   Status edit(const Record* record, MakeChange make_change);
   Status take_lock(LockResult& lock, std::chrono::milliseconds wait);
-  Status finish_pending_save();
-  void remove_leftovers();
+  Status finish_pending_save(std::wstring* notice);
+  Status recover_written_files(std::wstring& notice);
+  std::filesystem::path unused_name(const std::filesystem::path& folder, std::wstring_view what);
+  Status unreadable(const ReadResult& read) const;
   Status read_if_changed(bool& file_exists);
-  CreateResult create_beside(std::filesystem::path& temp);
+  CreateResult create_beside(std::filesystem::path& temp, std::filesystem::path& written);
   // The content to write comes in pieces, one after another.
   Status write_whole_file(std::span<const std::string_view> content, bool file_exists);
   Status write_in_place(std::span<const std::string_view> content);
