@@ -6,15 +6,21 @@
 #include <commctrl.h>
 
 #include "resource.h"
+#include "win32/system_library.h"
 #include "window/control_ids.h"
 #include "window/win32_main_window.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*command_line*/,
                     int /*show*/) {
+  // Before anything loads a DLL: from now on they come from the system folder alone.
+  perlwick::win32::load_dlls_only_from_the_system();
   INITCOMMONCONTROLSEX common_controls{};
   common_controls.dwSize = sizeof(common_controls);
   common_controls.dwICC = ICC_STANDARD_CLASSES;
-  InitCommonControlsEx(&common_controls);
+  static const auto init_common_controls =
+      perlwick::win32::system_function<decltype(InitCommonControlsEx)>(L"comctl32.dll",
+                                                                       "InitCommonControlsEx");
+  if (init_common_controls != nullptr) init_common_controls(&common_controls);
 
   try {
     perlwick::win32::MainWindow window(instance, IDI_PERLWICK);

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "win32/system_library.h"
+
 namespace perlwick {
 
 // The record is the shell's first, ANSI NOTIFYICONDATA, field for field.
@@ -28,7 +30,9 @@ bool Win32ShellTray::notify(TrayCall call, const NotifyIconRecord& record) {
   NOTIFYICONDATAA data;
   std::memset(&data, 0, sizeof data);
   std::memcpy(&data, &record, sizeof record);
-  return Shell_NotifyIconA(static_cast<DWORD>(call), &data) != FALSE;
+  static const auto notify_icon =
+      win32::system_function<decltype(Shell_NotifyIconA)>(L"shell32.dll", "Shell_NotifyIconA");
+  return notify_icon != nullptr && notify_icon(static_cast<DWORD>(call), &data) != FALSE;
 }
 
 }  // namespace perlwick

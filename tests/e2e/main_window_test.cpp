@@ -10,6 +10,7 @@
 
 #include <gtest/gtest.h>
 
+#include "kill_during_edits.h"
 #include "program_driver.h"
 #include "window/control_ids.h"
 #include "window/form1_layout.h"
@@ -90,6 +91,54 @@ TEST(StartUp, OpensEmptyAndQuietWithoutARecordsFile) {
   EXPECT_FALSE(program.enabled(ids::Command1));
   EXPECT_FALSE(program.message_box());
   EXPECT_EQ(read_records(), std::nullopt);
+}
+
+TEST(StartUp, ADllPlantedBesideTheProgramNeverRuns) {
+  // As in a downloads folder the portable zip was unpacked into: a copy of the program with
+  // a DLL beside it named like one that Windows' own DLLs load.
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring folder =
+      std::wstring(temp) + L"perlwick-planted-" + std::to_wstring(GetCurrentProcessId());
+  const std::wstring copy = folder + L"\\perlwick.exe";
+  const std::wstring dll = folder + L"\\shcore.dll";
+  const std::wstring ran = folder + L"\\planted-dll-ran";
+  struct Cleanup {
+    const std::wstring& folder;
+    std::vector<std::wstring> files;
+    ~Cleanup() {
+      for (const std::wstring& file : files) DeleteFileW(file.c_str());
+      RemoveDirectoryW(folder.c_str());
+    }
+  } cleanup{folder, {copy, dll, ran}};
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  ASSERT_TRUE(CopyFileW(program_under_test().c_str(), copy.c_str(), TRUE));
+  ASSERT_TRUE(CopyFileW(windows_path(PERLWICK_PLANTED_DLL).c_str(), dll.c_str(), TRUE));
+  write_records(kAcme);
+  {
+    // What loads Windows' DLLs: the tray icon, the date check and an edit.
+    Program program(copy);
+    program.type(L"Acme");
+    program.set_focus(ids::Text7);
+    program.set_focus(ids::Text2);
+    program.click(ids::Command2);
+    program.click(ids::Command4);
+    program.post_tray_callback(WM_LBUTTONDOWN);
+    EXPECT_FALSE(program.message_box());
+  }
+  EXPECT_EQ(GetFileAttributesW(ran.c_str()), INVALID_FILE_ATTRIBUTES) << "the planted DLL ran";
+
+  // The DLL does run where it is loaded: the check above can fail.
+  const HMODULE loaded = LoadLibraryW(dll.c_str());
+  ASSERT_NE(loaded, nullptr);
+  FreeLibrary(loaded);
+  EXPECT_NE(GetFileAttributesW(ran.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// ---- Kills ------------------------------------------------------------------------------
+
+TEST(Kills, AnEditEndedAtAnyMomentLosesNoRecord) {
+  kill_during_edits(std::chrono::seconds(60));
 }
 
 // ---- Layout -----------------------------------------------------------------------------

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "kill_during_edits.h"
 #include "program_driver.h"
 #include "window/control_ids.h"
 
@@ -87,6 +88,12 @@ TEST(OrdinaryAccount, AReadOnlyRecordsFileIsNotChanged) {
   EXPECT_EQ(program.text(ids::Text2), L"changed");
   EXPECT_EQ(leftovers(), std::vector<std::wstring>{});
   SetFileAttributesW(records_path().c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// Each edit rewrites the records file in place after keeping its content before and after
+// in the private folder: ended at any moment, it is finished or undone at the next start.
+TEST(OrdinaryAccount, AnEditEndedAtAnyMomentLosesNoRecord) {
+  kill_during_edits(std::chrono::seconds(60));
 }
 
 }  // namespace

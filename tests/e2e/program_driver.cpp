@@ -236,16 +236,16 @@ std::ostream& operator<<(std::ostream& out, const Rect& rect) {
 
 // ---- The program ------------------------------------------------------------------------
 
-Program::Program() {
-  if (program_path().empty()) fail("no program to test was given on the command line");
+Program::Program(const std::wstring& path) {
+  if (path.empty()) fail("no program to test was given on the command line");
   end_leftover_programs();
 
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
-  std::wstring command_line = L"\"" + program_path() + L"\"";
-  if (!CreateProcessW(program_path().c_str(), command_line.data(), nullptr, nullptr, FALSE, 0,
-                      nullptr, L"C:\\", &startup, &process_)) {
-    fail("cannot start " + narrow(program_path()) + error_text(GetLastError()));
+  std::wstring command_line = L"\"" + path + L"\"";
+  if (!CreateProcessW(path.c_str(), command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                      L"C:\\", &startup, &process_)) {
+    fail("cannot start " + narrow(path) + error_text(GetLastError()));
   }
   try {
     const bool started = wait_until(

@@ -95,9 +95,9 @@ void mouse_click(POINT at, bool right_button = false);
 
 class Program {
  public:
-  // Starts the program and waits until its window is shown with the focus in the name
-  // box and the handlers of that first focus have run.
-  Program();
+  // Starts the program (or a copy of it at path) and waits until its window is shown with
+  // the focus in the name box and the handlers of that first focus have run.
+  explicit Program(const std::wstring& path = program_under_test());
   // Ends the program: closes its window, and terminates it if it does not end in time.
   ~Program();
   Program(const Program&) = delete;
