@@ -1,5 +1,7 @@
 #include "window/form1.h"
 
+#include <utility>
+
 namespace perlwick {
 
 Form1::Form1(const Form1Controls& controls, FormServices& services, Module1& tray,
@@ -14,9 +16,21 @@ Form1::Form1(const Form1Controls& controls, FormServices& services, Module1& tra
 
 void Form1::Form_Load() {
   services_.move_to(0, services_.screen_height_twips() - 3000);
-  // A missing or unreadable records file is not an error at start-up: the window opens
-  // with no records, and every edit reads the file again before it writes.
-  (void)recrefresh();
+  // A missing records file is not an error at start-up: the window opens with no records.
+  // One that cannot be read is said, once the window is on the screen: with no records
+  // shown it would look as if every record were gone. Every edit reads the file again
+  // before it writes, and writes nothing over a file it could not read.
+  const LoadResult loaded = recrefresh();
+  load_message_ = loaded.message;
+  if (loaded.outcome == LoadOutcome::failed) {
+    load_message_ +=
+        L"\n\nPerlwick opens with no records for now, and saves no change until "
+        L"it can read the records file.";
+  }
+}
+
+void Form1::Form_Shown() {
+  if (!load_message_.empty()) services_.show_error(std::exchange(load_message_, {}));
 }
 
 LoadResult Form1::recrefresh() {

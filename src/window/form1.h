@@ -37,6 +37,8 @@ class Form1 {
 
   // Start-up: places the window at the bottom left of the screen and loads the records.
   void Form_Load();
+  // The window is on the screen for the first time: what the load found wrong is said.
+  void Form_Shown();
   // The window and its icon exist and the load step has run: the tray icon is added.
   void Form_Initialize(std::uintptr_t window, std::uintptr_t icon);
   // The tray icon's mouse callback (and mouse moves over the window): a left-button press
@@ -94,6 +96,8 @@ class Form1 {
   // Set while the change look-up runs: a change it makes itself is not looked up again,
   // which stops the cascade between names that differ only in case.
   bool in_change_ = false;
+  // What the load step has to tell the user once the window is seen.
+  std::wstring load_message_;
   // The table the name box's list was last filled from.
   std::uint64_t listed_generation_ = UINT64_MAX;
 };

@@ -123,6 +123,7 @@ void MainWindow::show() {
   UpdateWindow(hwnd_);
   // The name box is first in the tab order; taking the focus catches up with the file.
   combo1_->set_focus();
+  run([this] { form_->Form_Shown(); });
 }
 
 int MainWindow::run_message_loop() {
