@@ -44,6 +44,7 @@ class Form1Test : public ::testing::Test {
     form->Form_Load();
     form->Form_Initialize(0x1000, 0x2000);
     form->Combo1_GotFocus();
+    form->Form_Shown();
     log.clear();
   }
   void start(const std::string& bytes) { start(&bytes); }
@@ -109,10 +110,14 @@ TEST_F(Form1Test, StartsQuietlyWithoutARecordsFile) {
   EXPECT_TRUE(add.enabled());
 }
 
-TEST_F(Form1Test, StartsQuietlyWhenTheRecordsFileCannotBeRead) {
+// Opening with no records and no word would look as if every record were gone.
+TEST_F(Form1Test, SaysOnceTheWindowIsShownThatTheRecordsFileCannotBeRead) {
   files.fail(Step::read);
   start(line("Acme", "a"));
-  EXPECT_TRUE(services.errors.empty());
+  ASSERT_EQ(services.errors.size(), 1u);
+  EXPECT_NE(services.errors[0].find(L"Could not read the records file"), std::wstring::npos);
+  EXPECT_NE(services.errors[0].find(L"injected read failure"), std::wstring::npos);
+  EXPECT_NE(services.errors[0].find(L"no records"), std::wstring::npos);
   EXPECT_EQ(form->store().count(), 0u);
 }
 

@@ -242,17 +242,21 @@ TEST_F(RecordStoreTest, AFailedRewriteInPlaceChangesNothing) {
   };
   const std::string before = line("Acme") + line("Beta");
   for (const Case& c : cases) {
-    SCOPED_TRACE(static_cast<int>(c.step) * 10 + c.in_records_file);
-    write_file(path(), before);
-    FaultyFileSystem files;
-    RecordStore store = loaded_refusing_new_files(files);
-    files.fail(c.step, 1, 0, c.in_records_file ? path() : std::filesystem::path());
-    const Status status = store.add(make(L"New"));
-    ASSERT_FALSE(status.ok());
-    EXPECT_NE(status.message().find(L"not changed"), std::wstring::npos);
-    EXPECT_EQ(contents(), before);
-    EXPECT_EQ(pending_copies(), 0u);
-    EXPECT_EQ(store.count(), 2u);
+    // The new name sorts first, in the middle and last: a write cut short leaves the old
+    // content changed from there on, and only putting it back restores it.
+    for (const wchar_t* name : {L"Aardvark", L"Alpha", L"New"}) {
+      SCOPED_TRACE(static_cast<int>(c.step) * 10 + c.in_records_file);
+      write_file(path(), before);
+      FaultyFileSystem files;
+      RecordStore store = loaded_refusing_new_files(files);
+      files.fail(c.step, 1, 0, c.in_records_file ? path() : std::filesystem::path());
+      const Status status = store.add(make(name));
+      ASSERT_FALSE(status.ok());
+      EXPECT_NE(status.message().find(L"not changed"), std::wstring::npos);
+      EXPECT_EQ(contents(), before);
+      EXPECT_EQ(pending_copies(), 0u);
+      EXPECT_EQ(store.count(), 2u);
+    }
   }
 }
 
@@ -271,21 +275,82 @@ TEST_F(RecordStoreTest, ARewriteInPlaceEndedAtAnyMomentIsFinishedOrUndoneAtTheNe
       {Step::remove, false, true},  // the records file is rewritten, the copy not yet removed
   };
   const std::string before = line("Acme") + line("Delta");
-  const std::string after = line("Acme") + line("Beta") + line("Delta");
   for (const Case& c : cases) {
-    SCOPED_TRACE(static_cast<int>(c.step) * 10 + c.in_records_file);
-    write_file(path(), before);
-    {
-      FaultyFileSystem files;
-      RecordStore store = loaded_refusing_new_files(files);
-      files.crash(c.step, 0, c.in_records_file ? path() : std::filesystem::path());
-      EXPECT_THROW((void)store.add(make(L"Beta")), testing::SimulatedCrash);
+    for (const std::string name : {"Aardvark", "Beta", "Zulu"}) {  // first, middle, last
+      SCOPED_TRACE(static_cast<int>(c.step) * 10 + c.in_records_file);
+      SCOPED_TRACE(name);
+      std::vector<std::string> lines = {line("Acme"), line("Delta"), line(name)};
+      std::sort(lines.begin(), lines.end());
+      const std::string after = lines[0] + lines[1] + lines[2];
+      write_file(path(), before);
+      {
+        FaultyFileSystem files;
+        RecordStore store = loaded_refusing_new_files(files);
+        files.crash(c.step, 0, c.in_records_file ? path() : std::filesystem::path());
+        EXPECT_THROW((void)store.add(make(std::wstring(name.begin(), name.end()))),
+                     testing::SimulatedCrash);
+        // The copy is on the disk before the records file is touched.
+        if (c.step == Step::open) {
+          EXPECT_EQ(files.calls(Step::flush), 1);
+        }
+      }
+      RecordStore restarted = open();
+      const LoadResult loaded = restarted.recrefresh();
+      ASSERT_EQ(loaded.outcome, LoadOutcome::loaded);
+      EXPECT_EQ(loaded.message, L"");
+      EXPECT_EQ(contents(), c.finished ? after : before);
+      EXPECT_EQ(restarted.count(), c.finished ? 3u : 2u);
+      EXPECT_EQ(pending_copies(), 0u);
     }
-    RecordStore restarted = open();
-    ASSERT_EQ(restarted.recrefresh().outcome, LoadOutcome::loaded);
-    EXPECT_EQ(contents(), c.finished ? after : before);
-    EXPECT_EQ(restarted.count(), c.finished ? 3u : 2u);
+  }
+}
+
+// A pending copy is finished only over what its own save can have left in the records
+// file. One that was cut short or damaged goes (it was written before the records file
+// was touched); over anything else, the records file stays as it is and the change is
+// kept where the user finds it.
+TEST_F(RecordStoreTest, APendingCopyIsFinishedOnlyOverWhatItsSaveLeft) {
+  const std::string before = line("Acme") + line("Delta");
+  const std::string after = line("Aardvark") + line("Acme") + line("Delta");
+  const std::string other = line("Zulu") + line("Yankee") + line("X");
+  const std::string good =
+      pending_copy_header(before.size(), after.size(), checksum(after, checksum(before))) + before +
+      after;
+  struct Case {
+    const char* what;
+    std::string copy;
+    std::string records;
+    std::string then;  // the records file afterwards
+    bool set_aside;    // the change is kept in the private folder and said
+  };
+  const Case cases[] = {
+      {"old content", good, before, after, false},
+      {"new content written over the old in part", good, after.substr(0, 20) + before.substr(20),
+       after, false},
+      {"new content", good, after, after, false},
+      {"changed since", good, other, other, true},
+      {"changed since, by one byte", good, "B" + before.substr(1), "B" + before.substr(1), true},
+      {"a wrong checksum", good.substr(0, good.size() - 1) + "?", before, before, false},
+      {"cut short", good.substr(0, good.size() - 3), before, before, false},
+      {"not ours", "something else\r\n", before, before, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    write_file(path(), c.records);
+    write_file(pending_copy_path(private_.path(), path()), c.copy);
+    RecordStore store = open();
+    const LoadResult loaded = store.recrefresh();
+    ASSERT_EQ(loaded.outcome, LoadOutcome::loaded);
+    EXPECT_EQ(contents(), c.then);
+    EXPECT_EQ(store.table().bytes(), c.then);
     EXPECT_EQ(pending_copies(), 0u);
+    const std::filesystem::path aside = private_.file("records (unfinished change 1).txt");
+    EXPECT_EQ(std::filesystem::exists(aside), c.set_aside);
+    EXPECT_EQ(loaded.message.find(aside.wstring()) != std::wstring::npos, c.set_aside);
+    if (c.set_aside && c.copy == good) {
+      EXPECT_EQ(read_file(aside), after);
+    }
+    std::filesystem::remove(aside);
   }
 }
 
@@ -417,6 +482,70 @@ TEST_F(RecordStoreTest, LeftoversOfInterruptedEditsGoWhenNoOtherCopyIsSaving) {
   ASSERT_EQ(store.recrefresh().outcome, LoadOutcome::loaded);
   EXPECT_FALSE(std::filesystem::exists(leftover));
   EXPECT_EQ(dir_.file_count(), 1u);
+}
+
+// A new file is named complete only once it is on the disk. Without a records file, the
+// newest complete one becomes the records file; one that may be incomplete is never
+// deleted, but kept and said. With a records file, they are edits that did not happen.
+TEST_F(RecordStoreTest, WhatAnInterruptedSwapLeftIsNeverDeletedAsTheOnlyCopy) {
+  struct Case {
+    const char* what;
+    std::optional<std::string> records;
+    std::vector<std::pair<const char*, std::string>> beside;
+    std::optional<std::string> then;  // the records file afterwards
+    const char* kept;                 // what is kept under a name of its own
+  };
+  const std::string acme = line("Acme");
+  const std::string both = line("Acme") + line("Beta");
+  const Case cases[] = {
+      {"records file there",
+       acme,
+       {{"records.txt.tmp-1-0", both}, {"records.txt.new-2-0", both}},
+       acme,
+       nullptr},
+      {"only a complete one", std::nullopt, {{"records.txt.new-1-0", both}}, both, nullptr},
+      {"complete and incomplete",
+       std::nullopt,
+       {{"records.txt.new-1-0", both}, {"records.txt.tmp-2-0", acme}},
+       both,
+       nullptr},
+      {"only an incomplete one",
+       std::nullopt,
+       {{"records.txt.tmp-1-0", both}},
+       std::nullopt,
+       "records (unfinished save 1).txt"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::filesystem::remove(path());
+    if (c.records) write_file(path(), *c.records);
+    for (const auto& [name, content] : c.beside) write_file(dir_.file(name), content);
+    RecordStore store = open();
+    const LoadResult loaded = store.recrefresh();
+    EXPECT_EQ(loaded.outcome, c.then ? LoadOutcome::loaded : LoadOutcome::missing);
+    EXPECT_EQ(std::filesystem::exists(path()) ? std::optional(contents()) : std::nullopt, c.then);
+    EXPECT_EQ(dir_.file_count(), (c.then ? 1u : 0u) + (c.kept ? 1u : 0u));
+    if (c.kept) {
+      EXPECT_EQ(read_file(dir_.file(c.kept)), both);
+      EXPECT_NE(loaded.message.find(dir_.file(c.kept).wstring()), std::wstring::npos);
+      std::filesystem::remove(dir_.file(c.kept));
+    } else {
+      EXPECT_EQ(loaded.message, L"");
+    }
+  }
+}
+
+// The file that takes the records file's place has its owner and permissions: passwords
+// are never open to more accounts than the records file lets in.
+TEST_F(RecordStoreTest, TheNewRecordsFileKeepsTheOldOnesPermissions) {
+  for (const auto mode : {std::filesystem::perms(0600), std::filesystem::perms(0640)}) {
+    write_file(path(), line("Acme"));
+    std::filesystem::permissions(path(), mode);
+    RecordStore store = open();
+    ASSERT_TRUE(store.add(make(L"Beta")).ok());
+    EXPECT_EQ(std::filesystem::status(path()).permissions(), mode);
+    EXPECT_EQ(dir_.file_count(), 1u);
+  }
 }
 
 // Memory can run out at any allocation of a load or an edit: each time the store says so,
