@@ -332,6 +332,10 @@ TEST_F(RecordStoreTest, APendingCopyIsFinishedOnlyOverWhatItsSaveLeft) {
       {"changed since, by one byte", good, "B" + before.substr(1), "B" + before.substr(1), true},
       {"a wrong checksum", good.substr(0, good.size() - 1) + "?", before, before, false},
       {"cut short", good.substr(0, good.size() - 3), before, before, false},
+      {"a wrong length",
+       pending_copy_header(before.size(), after.size() - 1, checksum(after, checksum(before))) +
+           before + after,
+       before, before, false},
       {"not ours", "something else\r\n", before, before, true},
   };
   for (const Case& c : cases) {
@@ -538,7 +542,8 @@ TEST_F(RecordStoreTest, WhatAnInterruptedSwapLeftIsNeverDeletedAsTheOnlyCopy) {
 // The file that takes the records file's place has its owner and permissions: passwords
 // are never open to more accounts than the records file lets in.
 TEST_F(RecordStoreTest, TheNewRecordsFileKeepsTheOldOnesPermissions) {
-  for (const auto mode : {std::filesystem::perms(0600), std::filesystem::perms(0640)}) {
+  // 0660 is more than the usual umask lets a new file have.
+  for (const auto mode : {std::filesystem::perms(0600), std::filesystem::perms(0660)}) {
     write_file(path(), line("Acme"));
     std::filesystem::permissions(path(), mode);
     RecordStore store = open();
