@@ -542,6 +542,9 @@ TEST_F(RecordStoreTest, WhatAnInterruptedSwapLeftIsNeverDeletedAsTheOnlyCopy) {
 // The file that takes the records file's place has its owner and permissions: passwords
 // are never open to more accounts than the records file lets in.
 TEST_F(RecordStoreTest, TheNewRecordsFileKeepsTheOldOnesPermissions) {
+#ifdef _WIN32
+  GTEST_SKIP() << "Windows keeps access lists, not modes (and Wine makes them up from modes)";
+#endif
   // 0660 is more than the usual umask lets a new file have.
   for (const auto mode : {std::filesystem::perms(0600), std::filesystem::perms(0660)}) {
     write_file(path(), line("Acme"));
