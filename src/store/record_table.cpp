@@ -76,7 +76,8 @@ RecordTable RecordTable::parse(std::string bytes) {
   for (std::size_t at = all.find('\r'); at != std::string_view::npos; at = all.find('\r', at + 1)) {
     ++line_ends;
   }
-  table.rows_.reserve(line_ends + 1);
+  // Room for the rows of a few edits: the first Add does not move them all.
+  table.rows_.reserve(with_slack(line_ends + 1));
   LineReader reader(all);
   std::string_view line;
   std::size_t line_begin = 0;
@@ -194,6 +195,29 @@ void RecordTable::index_row(std::size_t row, std::uint64_t hash) noexcept {
   }
 }
 
+void RecordTable::unindex_row(std::size_t row) noexcept {
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t hole = static_cast<std::size_t>(key_hash(row)) & mask;
+  for (;; hole = (hole + 1) & mask) {
+    const auto held = static_cast<std::size_t>(slots_[hole] & kRowBits);
+    if (held == 0) return;
+    if (held == row + 1) break;
+  }
+  // Each later slot of the run moves back into the hole unless its key's first choice lies
+  // after the hole: a look-up must never meet an empty slot before its key.
+  for (std::size_t next = (hole + 1) & mask;; next = (next + 1) & mask) {
+    const auto held = static_cast<std::size_t>(slots_[next] & kRowBits);
+    if (held == 0) break;
+    const std::size_t first = static_cast<std::size_t>(key_hash(held - 1)) & mask;
+    const bool stays =
+        hole <= next ? (hole < first && first <= next) : (hole < first || first <= next);
+    if (stays) continue;
+    slots_[hole] = slots_[next];
+    hole = next;
+  }
+  slots_[hole] = 0;
+}
+
 void RecordTable::rebuild_index() noexcept {
   std::fill(slots_.begin(), slots_.end(), 0u);
   // The slots of a million rows lie all over memory: the hashes of a batch of rows are
@@ -242,15 +266,32 @@ std::string RecordTable::with_room(std::size_t extra) const {
 
 RecordTable::Change RecordTable::whole(std::string content) const {
   Change change;
-  change.kind_ = Change::Kind::whole;
+  change.whole_ = true;
   change.whole_content_ = std::move(content);
   return change;
+}
+
+std::vector<std::size_t> RecordTable::rows_matching(std::wstring_view match_key,
+                                                    bool with_empty) const {
+  // Where a character is one byte, a name of another length than the key cannot match,
+  // and the rows tell that without their bytes being read.
+  const bool by_length = single_byte_code_page() != nullptr;
+  std::vector<std::size_t> rows;
+  for (std::size_t row = 0; row < rows_.size(); ++row) {
+    const std::size_t size = rows_[row].name_size;
+    if ((with_empty && size == 0) ||
+        ((!by_length || size == match_key.size()) && compare_key(row, match_key) == 0)) {
+      rows.push_back(row);
+    }
+  }
+  return rows;
 }
 
 RecordTable::Change RecordTable::with_added(std::wstring_view new_key,
                                             std::string_view new_line) const {
   std::size_t before = 0;
   while (before < rows_.size() && compare_key(before, new_key) <= 0) ++before;
+  Change change;
   if (!canonical_ || single_byte_code_page() == nullptr) {
     std::string out = with_room(new_line.size());
     for (std::size_t row = 0; row < rows_.size(); ++row) {
@@ -258,21 +299,19 @@ RecordTable::Change RecordTable::with_added(std::wstring_view new_key,
       append_line(out, line_bytes(row));
     }
     if (before == rows_.size()) append_line(out, new_line);
-    return whole(std::move(out));
+    change = whole(std::move(out));
+  } else {
+    change.line_.assign(new_line).append(kLineEnd);
   }
-  Change change;
   change.kind_ = Change::Kind::add;
-  change.line_.assign(new_line).append(kLineEnd);
   change.rows_.push_back(before);
   return change;
 }
 
 RecordTable::Change RecordTable::with_replaced(std::wstring_view match_key,
                                                std::string_view new_line) const {
-  std::vector<std::size_t> matches;
-  for (std::size_t row = 0; row < rows_.size(); ++row) {
-    if (compare_key(row, match_key) == 0) matches.push_back(row);
-  }
+  std::vector<std::size_t> matches = rows_matching(match_key, false);
+  Change change;
   if (!canonical_ || single_byte_code_page() == nullptr || matches.size() > kMostSplicedRows) {
     std::string out = with_room(matches.size() * new_line.size());
     for (std::size_t row = 0, next = 0; row < rows_.size(); ++row) {
@@ -280,20 +319,18 @@ RecordTable::Change RecordTable::with_replaced(std::wstring_view match_key,
       next += replaced;
       append_line(out, replaced ? new_line : line_bytes(row));
     }
-    return whole(std::move(out));
+    change = whole(std::move(out));
+  } else {
+    change.line_.assign(new_line).append(kLineEnd);
   }
-  Change change;
   change.kind_ = Change::Kind::replace;
-  change.line_.assign(new_line).append(kLineEnd);
   change.rows_ = std::move(matches);
   return change;
 }
 
 RecordTable::Change RecordTable::without(std::wstring_view match_key) const {
-  std::vector<std::size_t> dropped;
-  for (std::size_t row = 0; row < rows_.size(); ++row) {
-    if (empty_name(row) || compare_key(row, match_key) == 0) dropped.push_back(row);
-  }
+  std::vector<std::size_t> dropped = rows_matching(match_key, true);
+  Change change;
   if (!canonical_ || single_byte_code_page() == nullptr) {
     std::string out = with_room(0);
     for (std::size_t row = 0, next = 0; row < rows_.size(); ++row) {
@@ -301,21 +338,21 @@ RecordTable::Change RecordTable::without(std::wstring_view match_key) const {
       next += drop;
       if (!drop) append_line(out, line_bytes(row));
     }
-    return whole(std::move(out));
+    change = whole(std::move(out));
   }
-  Change change;
   change.kind_ = Change::Kind::remove;
   change.rows_ = std::move(dropped);
   return change;
 }
 
 void RecordTable::make_room(Change& change) {
+  if (change.whole_) {
+    if (!change.next_) {
+      change.next_ = std::make_unique<RecordTable>(parse(std::move(change.whole_content_)));
+    }
+    return;
+  }
   switch (change.kind_) {
-    case Change::Kind::whole:
-      if (!change.next_) {
-        change.next_ = std::make_unique<RecordTable>(parse(std::move(change.whole_content_)));
-      }
-      return;
     case Change::Kind::add: {
       (void)checked_size(change.line_.size());
       if (bytes_.capacity() < bytes_.size() + change.line_.size()) {
@@ -356,12 +393,13 @@ std::vector<std::string_view> RecordTable::pieces(const Change& change) const {
   const auto end = [&](std::size_t row) {
     return begin(row) + rows_[row].line_size + kLineEnd.size();
   };
+  if (change.whole_) {
+    add(change.next_ ? std::string_view(change.next_->bytes_)
+                     : std::string_view(change.whole_content_));
+    return pieces;
+  }
   std::size_t next = 0;
   switch (change.kind_) {
-    case Change::Kind::whole:
-      add(change.next_ ? std::string_view(change.next_->bytes_)
-                       : std::string_view(change.whole_content_));
-      return pieces;
     case Change::Kind::add:
       add(all.substr(0, begin(change.rows_[0])));
       add(change.line_);
@@ -392,11 +430,11 @@ void RecordTable::apply(Change& change) noexcept {
     return static_cast<std::uint32_t>(
         name_size_in(std::string_view(change.line_).substr(0, change.line_.size() - 2)));
   };
+  if (change.whole_) {
+    *this = std::move(*change.next_);
+    return;
+  }
   switch (change.kind_) {
-    case Change::Kind::whole:
-      *this = std::move(*change.next_);
-      return;
-
     case Change::Kind::add: {
       const std::size_t at = change.rows_[0];
       const std::size_t offset =
@@ -436,6 +474,12 @@ void RecordTable::apply(Change& change) noexcept {
     }
 
     case Change::Kind::remove: {
+      // The keys of the dropped rows go with them: the index loses those keys and the rows
+      // after each dropped one move up. Many dropped rows rebuild it instead.
+      const bool spliced_index = change.rows_.size() <= kMostSplicedRows;
+      if (spliced_index) {
+        for (const std::size_t row : change.rows_) unindex_row(row);
+      }
       std::size_t written = 0;
       std::size_t kept = 0;
       std::size_t next = 0;
@@ -455,7 +499,17 @@ void RecordTable::apply(Change& change) noexcept {
       }
       bytes_.resize(written);
       rows_.resize(kept);
-      rebuild_index();
+      if (!spliced_index) {
+        rebuild_index();
+        return;
+      }
+      if (change.rows_.empty()) return;
+      for (std::uint64_t& slot : slots_) {
+        const auto held = static_cast<std::size_t>(slot & kRowBits);
+        if (held == 0 || held - 1 < change.rows_.front()) continue;
+        const auto above = std::lower_bound(change.rows_.begin(), change.rows_.end(), held - 1);
+        slot -= static_cast<std::uint64_t>(above - change.rows_.begin());
+      }
       return;
     }
   }

@@ -91,7 +91,11 @@ class RecordTable {
   // and the high half of the key's hash, which spares most comparisons of keys.
   void index_row(std::size_t row) noexcept;
   void index_row(std::size_t row, std::uint64_t hash) noexcept;
+  // Takes row's key out of the index when row is the row the index holds for it.
+  void unindex_row(std::size_t row) noexcept;
   void rebuild_index() noexcept;
+  // The rows whose key equals key, in order, and with_empty, every row whose name is empty.
+  std::vector<std::size_t> rows_matching(std::wstring_view key, bool with_empty) const;
   std::string with_room(std::size_t extra) const;
   Change whole(std::string content) const;
 
@@ -112,15 +116,22 @@ class RecordTable::Change {
   // The whole new content.
   std::string content(const RecordTable& table) const;
 
+  // What the change does to the rows, which are counted in the table it was made from: a
+  // new row before rows()[0] (count() for after the last), the rows() replaced by one
+  // line, or the rows() dropped, in order.
+  enum class Kind { add, replace, remove };
+  Kind kind() const { return kind_; }
+  const std::vector<std::size_t>& rows() const { return rows_; }
+
  private:
   friend class RecordTable;
-  enum class Kind { add, replace, remove, whole };
 
-  Kind kind_ = Kind::whole;
+  Kind kind_ = Kind::add;
   std::string line_;                   // the new line with its CR LF
   std::vector<std::size_t> rows_;      // added before (add), replaced (replace) or dropped (remove)
-  std::unique_ptr<RecordTable> next_;  // the whole new table (whole)
+  std::unique_ptr<RecordTable> next_;  // the whole new table, when the bytes are not spliced
   std::string whole_content_;          // its content until make_room parses it
+  bool whole_ = false;
 };
 
 }  // namespace perlwick
