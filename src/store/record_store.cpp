@@ -139,12 +139,14 @@ Status RecordStore::edit(const Record* record, MakeChange make_change) {
     RecordTable::Change change = make_change(table_);
     PERLWICK_STEP("make the change");
     table_.make_room(change);
+    Edit made{generation_, change.kind(), change.rows()};
     PERLWICK_STEP("make room");
     if (Status written = write_whole_file(table_.pieces(change), file_exists); !written.ok()) {
       return written;
     }
     table_.apply(change);
     PERLWICK_STEP("apply");
+    last_edit_ = std::move(made);
     ++generation_;
     seen_ = files_.stamp(path_);
     PERLWICK_STEP("stamp");
