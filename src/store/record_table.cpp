@@ -474,28 +474,32 @@ void RecordTable::apply(Change& change) noexcept {
     }
 
     case Change::Kind::remove: {
+      if (change.rows_.empty()) return;
       // The keys of the dropped rows go with them: the index loses those keys and the rows
       // after each dropped one move up. Many dropped rows rebuild it instead.
       const bool spliced_index = change.rows_.size() <= kMostSplicedRows;
       if (spliced_index) {
         for (const std::size_t row : change.rows_) unindex_row(row);
       }
-      std::size_t written = 0;
-      std::size_t kept = 0;
-      std::size_t next = 0;
-      for (std::size_t row = 0; row < rows_.size(); ++row) {
-        if (next < change.rows_.size() && change.rows_[next] == row) {
-          ++next;
-          continue;
+      // The lines between two dropped rows lie one after another: each such run of lines
+      // moves up in one piece, and its rows with it.
+      std::size_t kept = change.rows_.front();
+      auto written = static_cast<std::size_t>(rows_[kept].line_begin);
+      for (std::size_t i = 0; i < change.rows_.size(); ++i) {
+        const std::size_t first = change.rows_[i] + 1;
+        const std::size_t end = i + 1 < change.rows_.size() ? change.rows_[i + 1] : rows_.size();
+        if (first >= end) continue;
+        const auto from = static_cast<std::size_t>(rows_[first].line_begin);
+        const std::size_t to =
+            end < rows_.size() ? static_cast<std::size_t>(rows_[end].line_begin) : bytes_.size();
+        std::memmove(bytes_.data() + written, bytes_.data() + from, to - from);
+        const std::uint64_t shift = from - written;
+        for (std::size_t row = first; row < end; ++row) {
+          Row moved = rows_[row];
+          moved.line_begin -= shift;
+          rows_[kept++] = moved;
         }
-        Row moved = rows_[row];
-        const std::size_t length = moved.line_size + kLineEnd.size();
-        if (moved.line_begin != written) {
-          std::memmove(bytes_.data() + written, bytes_.data() + moved.line_begin, length);
-        }
-        moved.line_begin = written;
-        rows_[kept++] = moved;
-        written += length;
+        written += to - from;
       }
       bytes_.resize(written);
       rows_.resize(kept);
@@ -503,7 +507,6 @@ void RecordTable::apply(Change& change) noexcept {
         rebuild_index();
         return;
       }
-      if (change.rows_.empty()) return;
       for (std::uint64_t& slot : slots_) {
         const auto held = static_cast<std::size_t>(slot & kRowBits);
         if (held == 0 || held - 1 < change.rows_.front()) continue;
