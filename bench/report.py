@@ -71,6 +71,7 @@ def median(figures, size, key):
 
 
 BIG, SMALL = 1000000, 32767
+EDITS = [("add", "Add"), ("update", "Update"), ("delete", "Delete")]
 
 # The goals: (number, what is compared, the measured value as a function of the medians,
 # the bound, whether the value is a time in ms rather than a ratio). A goal without a
@@ -85,21 +86,20 @@ GOALS = [
      lambda m: m(BIG, "open_list") / m(BIG, "baseline_combo_fill"), 1.2, False),
     (3, "opening it again / opening a filled bare combo, at 1,000,000",
      lambda m: m(BIG, "open_list_again") / m(BIG, "baseline_combo_open"), None, False),
-    (4, "Add / plain copy, at 1,000,000",
-     lambda m: m(BIG, "add") / m(BIG, "baseline_copy"), 1.5, False),
-    (4, "Update / plain copy, at 1,000,000",
-     lambda m: m(BIG, "update") / m(BIG, "baseline_copy"), 1.5, False),
-    (4, "Delete / plain copy, at 1,000,000",
-     lambda m: m(BIG, "delete") / m(BIG, "baseline_copy"), 1.5, False),
+] + [
+    (4, f"{name} / plain copy, at 1,000,000",
+     lambda m, key=key: m(BIG, key) / m(BIG, "baseline_copy"), 1.5, False)
+    for key, name in EDITS
+] + [
     (4, "Add at 32,767, in ms", lambda m: m(SMALL, "add"), 50, True),
     (5, "peak memory / file size, at 1,000,000",
      lambda m: m(BIG, "peak_memory_mib") / m(BIG, "file_mib"), 2.5, False),
-    (6, "opening the list after Add / bare combo fill, at 1,000,000",
-     lambda m: m(BIG, "open_list_after_add") / m(BIG, "baseline_combo_fill"), 0.05, False),
-    (6, "after Update / bare combo fill, at 1,000,000",
-     lambda m: m(BIG, "open_list_after_update") / m(BIG, "baseline_combo_fill"), 0.05, False),
-    (6, "after Delete / bare combo fill, at 1,000,000",
-     lambda m: m(BIG, "open_list_after_delete") / m(BIG, "baseline_combo_fill"), 0.05, False),
+] + [
+    (6, f"opening the list after {name} / bare combo fill, at 1,000,000",
+     lambda m, key=key: m(BIG, f"open_list_after_{key}") / m(BIG, "baseline_combo_fill"), 0.05,
+     False)
+    for key, name in EDITS
+] + [
     (6, "opening it again, no edit / bare combo fill, at 1,000,000",
      lambda m: m(BIG, "open_list_again") / m(BIG, "baseline_combo_fill"), None, False),
 ]

@@ -208,6 +208,10 @@ TEST_F(Form1Test, TheListFollowsTheEditsWhenItIsNextOpened) {
     fill_boxes(name, L"n");
     form->Command1_Click();
   };
+  const auto update_name = [this](const std::wstring& name) {
+    fill_boxes(name, L"u");
+    form->Command2_Click();
+  };
   const Edit steps[] = {
       {"first opening", [] {}, {L"ALPHA", L"acme", L"Delta", L""}, {L"Combo1 list"}},
       {"opened again", [] {}, {L"ALPHA", L"acme", L"Delta", L""}, {}},
@@ -216,17 +220,11 @@ TEST_F(Form1Test, TheListFollowsTheEditsWhenItIsNextOpened) {
        {L"ALPHA", L"acme", L"Beta", L"Delta", L""},
        {L"Combo1 item+ 2"}},
       {"Update, in capitals",
-       [&] {
-         fill_boxes(L"ACME", L"u");
-         form->Command2_Click();
-       },
+       [&] { update_name(L"ACME"); },
        {L"ALPHA", L"ACME", L"Beta", L"Delta", L""},
        {L"Combo1 item= 1"}},
       {"Update of no name",
-       [&] {
-         fill_boxes(L"nobody", L"u");
-         form->Command2_Click();
-       },
+       [&] { update_name(L"nobody"); },
        {L"ALPHA", L"ACME", L"Beta", L"Delta", L""},
        {}},
       {"Delete, with the empty name",
