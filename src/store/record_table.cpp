@@ -258,9 +258,10 @@ Record RecordTable::record(std::size_t row) const {
 // ---- Changes ------------------------------------------------------------------------------
 
 std::string RecordTable::with_room(std::size_t extra) const {
-  // A row's line may have had a lone CR or no line end at all: each gets a full CR LF.
+  // A row's line may have had a lone CR or no line end at all: each gets a full CR LF. The
+  // new table keeps these bytes, with room for the next edits to be made in place.
   std::string out;
-  out.reserve(bytes_.size() + (rows_.size() + 1) * kLineEnd.size() + extra);
+  out.reserve(with_slack(bytes_.size() + (rows_.size() + 1) * kLineEnd.size() + extra));
   return out;
 }
 
