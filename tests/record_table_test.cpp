@@ -130,6 +130,35 @@ TEST(RecordTable, AddPlacesTheNewLineBeforeTheFirstGreaterKey) {
   }
 }
 
+// A table in order stays in order through the edits, and Add finds its place in it as in
+// any table: directly before the first greater key.
+TEST(RecordTable, AddKeepsATableInOrderInOrder) {
+  RecordTable table = RecordTable::parse(file_of({"", "Acme", "beta", "delta", "Zed"}));
+  std::vector<std::string> names = {"", "Acme", "beta", "delta", "Zed"};
+  const auto upper = [](std::string name) {
+    for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return name;
+  };
+  for (const std::string name : {"c", "A", "zz", "", "BETA", "b", "-", "DELTA", "Zed", "zed"}) {
+    const std::string key_bytes = upper(name);
+    const std::wstring key(key_bytes.begin(), key_bytes.end());
+    std::size_t at = 0;
+    while (at < names.size() && upper(names[at]) <= upper(name)) ++at;
+    RecordTable::Change change =
+        name == "-" ? table.without(L"DELTA") : table.with_added(key, line_for(name));
+    if (name == "-") {
+      names.erase(std::find(names.begin(), names.end(), "delta"));
+      names.erase(names.begin(), names.begin() + 2);  // the two empty names
+    } else {
+      EXPECT_EQ(change.rows(), std::vector<std::size_t>{at}) << name;
+      names.insert(names.begin() + static_cast<std::ptrdiff_t>(at), name);
+    }
+    table.make_room(change);
+    table.apply(change);
+    EXPECT_EQ(names_in(table.bytes()), names) << name;
+  }
+}
+
 TEST(RecordTable, AddKeepsEveryOtherLineAsItWas) {
   const std::string stored = "b~~1\r\nd~~2~~~~~~~~~~~~~~extra~~more\r\n";
   const RecordTable table = RecordTable::parse(stored);

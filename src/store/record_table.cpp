@@ -168,6 +168,19 @@ bool RecordTable::same_key(std::size_t a, std::size_t b) const {
   return key(a) == key(b);
 }
 
+bool RecordTable::key_after(std::size_t a, std::size_t b,
+                            const SingleByteCodePage& code_page) const {
+  const std::string_view x = name_bytes(a);
+  const std::string_view y = name_bytes(b);
+  const std::size_t common = std::min(x.size(), y.size());
+  for (std::size_t i = 0; i < common; ++i) {
+    const wchar_t p = code_page.upper[static_cast<unsigned char>(x[i])];
+    const wchar_t q = code_page.upper[static_cast<unsigned char>(y[i])];
+    if (p != q) return p > q;
+  }
+  return x.size() > y.size();
+}
+
 namespace {
 
 constexpr std::uint64_t kRowBits = 0xFFFF'FFFFu;
@@ -225,10 +238,16 @@ void RecordTable::rebuild_index() noexcept {
   constexpr std::size_t kBatch = 16;
   std::uint64_t hashes[kBatch];
   const std::size_t mask = slots_.size() - 1;
+  // Whether the rows are in order is found on the way, while each name is at hand.
+  const SingleByteCodePage* code_page = single_byte_code_page();
+  sorted_ = code_page != nullptr;
   for (std::size_t first = 0; first < rows_.size(); first += kBatch) {
     const std::size_t batch = std::min(kBatch, rows_.size() - first);
     for (std::size_t i = 0; i < batch; ++i) {
       hashes[i] = key_hash(first + i);
+      if (sorted_ && first + i > 0 && key_after(first + i - 1, first + i, *code_page)) {
+        sorted_ = false;
+      }
 #if defined(__GNUC__) || defined(__clang__)
       __builtin_prefetch(&slots_[static_cast<std::size_t>(hashes[i]) & mask]);
 #endif
@@ -291,7 +310,20 @@ std::vector<std::size_t> RecordTable::rows_matching(std::wstring_view match_key,
 RecordTable::Change RecordTable::with_added(std::wstring_view new_key,
                                             std::string_view new_line) const {
   std::size_t before = 0;
-  while (before < rows_.size() && compare_key(before, new_key) <= 0) ++before;
+  if (sorted_) {
+    // The first row whose key sorts after the new one, found by halving.
+    std::size_t after = rows_.size();
+    while (before < after) {
+      const std::size_t middle = before + (after - before) / 2;
+      if (compare_key(middle, new_key) <= 0) {
+        before = middle + 1;
+      } else {
+        after = middle;
+      }
+    }
+  } else {
+    while (before < rows_.size() && compare_key(before, new_key) <= 0) ++before;
+  }
   Change change;
   if (!canonical_ || single_byte_code_page() == nullptr) {
     std::string out = with_room(new_line.size());

@@ -24,6 +24,8 @@
 
 namespace perlwick {
 
+struct SingleByteCodePage;
+
 // The name key of a product name: its upper-case form. Names match when their keys are
 // equal; Add orders keys by character code.
 std::wstring name_key(std::wstring_view name);
@@ -87,6 +89,8 @@ class RecordTable {
   std::string_view name_bytes(std::size_t row) const;
   std::uint64_t key_hash(std::size_t row) const;
   bool same_key(std::size_t a, std::size_t b) const;
+  // Whether row a's key sorts after row b's, in a code page of one byte a character.
+  bool key_after(std::size_t a, std::size_t b, const SingleByteCodePage& code_page) const;
   // The index: a slot holds row + 1 for every distinct key (0 for none) in its low half,
   // and the high half of the key's hash, which spares most comparisons of keys.
   void index_row(std::size_t row) noexcept;
@@ -104,6 +108,9 @@ class RecordTable {
   std::vector<std::uint64_t> slots_;
   // Every line, and only lines, followed by CR LF: bytes_ can be spliced.
   bool canonical_ = true;
+  // No row's key sorts before the key of the row above it (known where a character is one
+  // byte): Add finds its place by halving. Found as the index is built; the edits keep it.
+  bool sorted_ = false;
 };
 
 class RecordTable::Change {
