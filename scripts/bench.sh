@@ -2,8 +2,9 @@
 # Measures Perlwick as a user meets it, under Wine in a private X display, at 0, 32,767,
 # 200,000 and 1,000,000 records, beside baselines taken in the same run (a bare window,
 # a bare combo box's list filled with the same names, a plain copy of the records file),
-# and prints the medians and spreads with the goals' ratios. Not a test: it asserts
-# nothing. Takes about ten minutes with the default three runs.
+# and prints the medians and spreads, the disk's copy speed, and each goal of
+# docs/performance.md beside its bound. Not a test: it asserts nothing. Takes a few minutes
+# with the default three runs.
 #
 #   scripts/bench.sh [RUNS] [--plot FILE.svg]
 #

@@ -45,6 +45,18 @@ class MemoryCombo final : public ComboControl {
     for (std::size_t i = 0; i < count; ++i) item(i, list[i]);
     log_.push_back(L"Combo1 list");
   }
+  void insert_item(std::size_t index, std::wstring_view text) override {
+    list.insert(list.begin() + static_cast<std::ptrdiff_t>(index), std::wstring(text));
+    log_.push_back(L"Combo1 item+ " + std::to_wstring(index));
+  }
+  void replace_item(std::size_t index, std::wstring_view text) override {
+    list.at(index) = text;
+    log_.push_back(L"Combo1 item= " + std::to_wstring(index));
+  }
+  void remove_item(std::size_t index) override {
+    list.erase(list.begin() + static_cast<std::ptrdiff_t>(index));
+    log_.push_back(L"Combo1 item- " + std::to_wstring(index));
+  }
   void type(std::wstring_view text) { box_.type(text); }
 
   std::vector<std::wstring> list;

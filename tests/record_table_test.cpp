@@ -75,6 +75,29 @@ TEST(RecordTable, HoldsFarMoreThan32767Rows) {
             bytes.size() - std::string("n0~~~~~~~~~~~~~~\r\n").size());
 }
 
+// Dropping rows takes their keys out of the index and moves the rows after them up: every
+// name left is still found at its row, and no dropped one is.
+TEST(RecordTable, TheIndexFollowsRowsDroppedOneAfterAnother) {
+  std::string bytes;
+  std::vector<std::wstring> names;
+  for (int i = 0; i < 3000; ++i) {
+    bytes += "n" + std::to_string(i) + "~~\r\n";
+    names.push_back(L"N" + std::to_wstring(i));
+  }
+  RecordTable table = RecordTable::parse(bytes);
+  for (std::size_t gone = 0; gone < 300; ++gone) {
+    const std::size_t row = (gone * 7919) % names.size();
+    RecordTable::Change change = table.without(names[row]);
+    table.make_room(change);
+    table.apply(change);
+    ASSERT_EQ(table.last_match(names[row]), table.count());
+    names.erase(names.begin() + static_cast<std::ptrdiff_t>(row));
+    for (std::size_t left = 0; left < names.size(); ++left) {
+      ASSERT_EQ(table.last_match(names[left]), left) << "after " << gone + 1 << " dropped";
+    }
+  }
+}
+
 TEST(RecordTable, AddPlacesTheNewLineBeforeTheFirstGreaterKey) {
   struct Case {
     std::vector<std::string> stored;
@@ -104,6 +127,35 @@ TEST(RecordTable, AddPlacesTheNewLineBeforeTheFirstGreaterKey) {
     EXPECT_EQ(names_in(table.with_added(name_key(added), line_for(c.added)).content(table)),
               c.after)
         << "adding " << c.added;
+  }
+}
+
+// A table in order stays in order through the edits, and Add finds its place in it as in
+// any table: directly before the first greater key.
+TEST(RecordTable, AddKeepsATableInOrderInOrder) {
+  RecordTable table = RecordTable::parse(file_of({"", "Acme", "beta", "delta", "Zed"}));
+  std::vector<std::string> names = {"", "Acme", "beta", "delta", "Zed"};
+  const auto upper = [](std::string name) {
+    for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return name;
+  };
+  for (const std::string name : {"c", "A", "zz", "", "BETA", "b", "-", "DELTA", "Zed", "zed"}) {
+    const std::string key_bytes = upper(name);
+    const std::wstring key(key_bytes.begin(), key_bytes.end());
+    std::size_t at = 0;
+    while (at < names.size() && upper(names[at]) <= upper(name)) ++at;
+    RecordTable::Change change =
+        name == "-" ? table.without(L"DELTA") : table.with_added(key, line_for(name));
+    if (name == "-") {
+      names.erase(std::find(names.begin(), names.end(), "delta"));
+      names.erase(names.begin(), names.begin() + 2);  // the two empty names
+    } else {
+      EXPECT_EQ(change.rows(), std::vector<std::size_t>{at}) << name;
+      names.insert(names.begin() + static_cast<std::ptrdiff_t>(at), name);
+    }
+    table.make_room(change);
+    table.apply(change);
+    EXPECT_EQ(names_in(table.bytes()), names) << name;
   }
 }
 
@@ -154,13 +206,24 @@ TEST(RecordTable, ChangesLeaveTheTableOfWhatTheyWroteAndTheIndexAgreesWithAScan)
   struct Step {
     Edit edit;
     std::string name;
+    std::vector<std::size_t> rows;  // the change's rows, in the table before it
   };
   const Step steps[] = {
-      {Edit::add, "acme"},      {Edit::add, "ACME"},      {Edit::add, ""},
-      {Edit::add, "Zed"},       {Edit::update, "Acme"},   {Edit::add, "\xE9t\xE9"},
-      {Edit::update, "nobody"}, {Edit::remove, "zed"},    {Edit::add, "\xC9T\xC9"},
-      {Edit::remove, "ACME"},   {Edit::remove, "nobody"},
+      {Edit::add, "acme", {2}},
+      {Edit::add, "ACME", {3}},
+      {Edit::add, "", {0}},
+      {Edit::add, "Zed", {7}},
+      {Edit::update, "Acme", {1, 3, 4, 6}},
+      {Edit::add, "\xE9t\xE9", {8}},
+      {Edit::update, "nobody", {}},
+      {Edit::remove, "zed", {0, 2, 7}},
+      {Edit::add, "\xC9T\xC9", {6}},
+      {Edit::remove, "ACME", {0, 1, 2, 4}},
+      {Edit::remove, "nobody", {}},
   };
+  const RecordTable::Change::Kind kinds[] = {RecordTable::Change::Kind::add,
+                                             RecordTable::Change::Kind::replace,
+                                             RecordTable::Change::Kind::remove};
   const std::vector<std::wstring> probes = {L"ACME",          L"",     L"ZED",
                                             L"\u00C9T\u00C9", L"BETA", L"NOBODY"};
   for (const std::string& start : {file_of({"Acme", "", "beta", "Acme"}),
@@ -174,6 +237,8 @@ TEST(RecordTable, ChangesLeaveTheTableOfWhatTheyWroteAndTheIndexAgreesWithAScan)
           step.edit == Edit::add      ? table.with_added(key, line_for(step.name))
           : step.edit == Edit::update ? table.with_replaced(key, line_for(step.name))
                                       : table.without(key);
+      EXPECT_EQ(change.kind(), kinds[static_cast<int>(step.edit)]) << step.name;
+      EXPECT_EQ(change.rows(), step.rows) << step.name;
       table.make_room(change);
       const std::string written = change.content(table);
       table.apply(change);

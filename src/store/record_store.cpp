@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "store/pending_save.h"
+#include "store/step_times.h"
 
 namespace perlwick {
 namespace {
@@ -39,9 +40,13 @@ Status fill(WritableFile& file, std::span<const std::string_view> parts) {
   for (const std::string_view part : parts) {
     if (Status s = file.write(part); !s.ok()) return failed(L"writing", s);
   }
+  PERLWICK_STEP("write");
   if (Status s = file.cut(); !s.ok()) return failed(L"ending", s);
+  PERLWICK_STEP("end the file");
   if (Status s = file.flush(); !s.ok()) return failed(L"flushing", s);
+  PERLWICK_STEP("flush");
   if (Status s = file.close(); !s.ok()) return failed(L"closing", s);
+  PERLWICK_STEP("close");
   return Status();
 }
 
@@ -126,6 +131,7 @@ Status RecordStore::remove(std::wstring_view name) {
 template <typename MakeChange>
 Status RecordStore::edit(const Record* record, MakeChange make_change) {
   try {
+    PERLWICK_STEPS_BEGIN();
     if (record != nullptr) {
       if (Status check = check_record_text(*record); !check.ok()) return check;
     }
@@ -134,6 +140,7 @@ Status RecordStore::edit(const Record* record, MakeChange make_change) {
       return Status::failure(locked.message() + std::wstring(kNothingSaved) +
                              (lock.busy ? L" Try again in a moment." : L""));
     }
+    PERLWICK_STEP("check and lock");
     // Windows refuses to replace a read-only file only with a vague error, and some file
     // systems do not refuse at all: the attribute is the user's wish, and it is kept.
     if (files_.is_read_only(path_)) {
@@ -152,20 +159,28 @@ Status RecordStore::edit(const Record* record, MakeChange make_change) {
     }
     // What was set aside is said before anything else is saved.
     if (!notice.empty()) return Status::failure(notice + std::wstring(kNothingSaved));
+    PERLWICK_STEP("read-only, unfinished save, leftovers");
     bool file_exists = false;
     if (Status fresh = read_if_changed(file_exists); !fresh.ok()) {
       return Status::failure(fresh.message() + std::wstring(kNothingSaved));
     }
+    PERLWICK_STEP("catch up with the file");
     // All the memory the change needs is taken before the file is written: once it is,
     // nothing is left that could fail.
     RecordTable::Change change = make_change(table_);
+    PERLWICK_STEP("make the change");
     table_.make_room(change);
+    Edit made{generation_, change.kind(), change.rows()};
+    PERLWICK_STEP("make room");
     if (Status written = write_whole_file(table_.pieces(change), file_exists); !written.ok()) {
       return written;
     }
     table_.apply(change);
+    PERLWICK_STEP("apply");
+    last_edit_ = std::move(made);
     ++generation_;
     seen_ = files_.stamp(path_);
+    PERLWICK_STEP("stamp");
     return Status();
   } catch (const std::bad_alloc&) {
     return Status::failure(L"There was not enough memory to save the change." +
@@ -422,6 +437,7 @@ Status RecordStore::write_whole_file(std::span<const std::string_view> content, 
       files.remove(*current);
     }
   } cleanup{files_, created.file, &temp};
+  PERLWICK_STEP("create the new file");
   if (Status s = fill(*created.file, content); !s.ok()) {
     return Status::failure(L"Could not save the change: " + s.message() + L"." +
                            std::wstring(kUnchanged));
@@ -436,6 +452,7 @@ Status RecordStore::write_whole_file(std::span<const std::string_view> content, 
     }
     cleanup.current = to == &path_ ? nullptr : to;
   }
+  PERLWICK_STEP("replace");
   return Status();
 }
 

@@ -25,6 +25,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "store/file_system.h"
 #include "store/record_table.h"
@@ -64,8 +65,17 @@ class RecordStore {
   const RecordTable& table() const { return table_; }
   std::size_t count() const { return table_.count(); }
   const std::filesystem::path& path() const { return path_; }
-  // Changes whenever the table is rebuilt.
+  // Changes whenever the table is rebuilt or edited.
   std::uint64_t generation() const { return generation_; }
+
+  // What the last edit did to the table's rows: the change made on the table of
+  // generation made_on, whose rows it counts.
+  struct Edit {
+    std::uint64_t made_on = 0;
+    RecordTable::Change::Kind kind = RecordTable::Change::Kind::add;
+    std::vector<std::size_t> rows;
+  };
+  const Edit& last_edit() const { return last_edit_; }
 
   // Add inserts record (field 0 is the name) before the first row whose name key sorts
   // after the new one.
@@ -104,6 +114,7 @@ class RecordStore {
   std::chrono::milliseconds lock_wait_{5000};
   RecordTable table_;
   std::uint64_t generation_ = 0;
+  Edit last_edit_;
   // The records file's entry when this store last read or wrote it.
   std::optional<FileStamp> seen_;
   // Names the files written beside the records file.

@@ -76,7 +76,8 @@ RecordTable RecordTable::parse(std::string bytes) {
   for (std::size_t at = all.find('\r'); at != std::string_view::npos; at = all.find('\r', at + 1)) {
     ++line_ends;
   }
-  table.rows_.reserve(line_ends + 1);
+  // Room for the rows of a few edits: the first Add does not move them all.
+  table.rows_.reserve(with_slack(line_ends + 1));
   LineReader reader(all);
   std::string_view line;
   std::size_t line_begin = 0;
@@ -167,6 +168,19 @@ bool RecordTable::same_key(std::size_t a, std::size_t b) const {
   return key(a) == key(b);
 }
 
+bool RecordTable::key_after(std::size_t a, std::size_t b,
+                            const SingleByteCodePage& code_page) const {
+  const std::string_view x = name_bytes(a);
+  const std::string_view y = name_bytes(b);
+  const std::size_t common = std::min(x.size(), y.size());
+  for (std::size_t i = 0; i < common; ++i) {
+    const wchar_t p = code_page.upper[static_cast<unsigned char>(x[i])];
+    const wchar_t q = code_page.upper[static_cast<unsigned char>(y[i])];
+    if (p != q) return p > q;
+  }
+  return x.size() > y.size();
+}
+
 namespace {
 
 constexpr std::uint64_t kRowBits = 0xFFFF'FFFFu;
@@ -194,6 +208,29 @@ void RecordTable::index_row(std::size_t row, std::uint64_t hash) noexcept {
   }
 }
 
+void RecordTable::unindex_row(std::size_t row) noexcept {
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t hole = static_cast<std::size_t>(key_hash(row)) & mask;
+  for (;; hole = (hole + 1) & mask) {
+    const auto held = static_cast<std::size_t>(slots_[hole] & kRowBits);
+    if (held == 0) return;
+    if (held == row + 1) break;
+  }
+  // Each later slot of the run moves back into the hole unless its key's first choice lies
+  // after the hole: a look-up must never meet an empty slot before its key.
+  for (std::size_t next = (hole + 1) & mask;; next = (next + 1) & mask) {
+    const auto held = static_cast<std::size_t>(slots_[next] & kRowBits);
+    if (held == 0) break;
+    const std::size_t first = static_cast<std::size_t>(key_hash(held - 1)) & mask;
+    const bool stays =
+        hole <= next ? (hole < first && first <= next) : (hole < first || first <= next);
+    if (stays) continue;
+    slots_[hole] = slots_[next];
+    hole = next;
+  }
+  slots_[hole] = 0;
+}
+
 void RecordTable::rebuild_index() noexcept {
   std::fill(slots_.begin(), slots_.end(), 0u);
   // The slots of a million rows lie all over memory: the hashes of a batch of rows are
@@ -201,10 +238,16 @@ void RecordTable::rebuild_index() noexcept {
   constexpr std::size_t kBatch = 16;
   std::uint64_t hashes[kBatch];
   const std::size_t mask = slots_.size() - 1;
+  // Whether the rows are in order is found on the way, while each name is at hand.
+  const SingleByteCodePage* code_page = single_byte_code_page();
+  sorted_ = code_page != nullptr;
   for (std::size_t first = 0; first < rows_.size(); first += kBatch) {
     const std::size_t batch = std::min(kBatch, rows_.size() - first);
     for (std::size_t i = 0; i < batch; ++i) {
       hashes[i] = key_hash(first + i);
+      if (sorted_ && first + i > 0 && key_after(first + i - 1, first + i, *code_page)) {
+        sorted_ = false;
+      }
 #if defined(__GNUC__) || defined(__clang__)
       __builtin_prefetch(&slots_[static_cast<std::size_t>(hashes[i]) & mask]);
 #endif
@@ -234,23 +277,54 @@ Record RecordTable::record(std::size_t row) const {
 // ---- Changes ------------------------------------------------------------------------------
 
 std::string RecordTable::with_room(std::size_t extra) const {
-  // A row's line may have had a lone CR or no line end at all: each gets a full CR LF.
+  // A row's line may have had a lone CR or no line end at all: each gets a full CR LF. The
+  // new table keeps these bytes, with room for the next edits to be made in place.
   std::string out;
-  out.reserve(bytes_.size() + (rows_.size() + 1) * kLineEnd.size() + extra);
+  out.reserve(with_slack(bytes_.size() + (rows_.size() + 1) * kLineEnd.size() + extra));
   return out;
 }
 
 RecordTable::Change RecordTable::whole(std::string content) const {
   Change change;
-  change.kind_ = Change::Kind::whole;
+  change.whole_ = true;
   change.whole_content_ = std::move(content);
   return change;
+}
+
+std::vector<std::size_t> RecordTable::rows_matching(std::wstring_view match_key,
+                                                    bool with_empty) const {
+  // Where a character is one byte, a name of another length than the key cannot match,
+  // and the rows tell that without their bytes being read.
+  const bool by_length = single_byte_code_page() != nullptr;
+  std::vector<std::size_t> rows;
+  for (std::size_t row = 0; row < rows_.size(); ++row) {
+    const std::size_t size = rows_[row].name_size;
+    if ((with_empty && size == 0) ||
+        ((!by_length || size == match_key.size()) && compare_key(row, match_key) == 0)) {
+      rows.push_back(row);
+    }
+  }
+  return rows;
 }
 
 RecordTable::Change RecordTable::with_added(std::wstring_view new_key,
                                             std::string_view new_line) const {
   std::size_t before = 0;
-  while (before < rows_.size() && compare_key(before, new_key) <= 0) ++before;
+  if (sorted_) {
+    // The first row whose key sorts after the new one, found by halving.
+    std::size_t after = rows_.size();
+    while (before < after) {
+      const std::size_t middle = before + (after - before) / 2;
+      if (compare_key(middle, new_key) <= 0) {
+        before = middle + 1;
+      } else {
+        after = middle;
+      }
+    }
+  } else {
+    while (before < rows_.size() && compare_key(before, new_key) <= 0) ++before;
+  }
+  Change change;
   if (!canonical_ || single_byte_code_page() == nullptr) {
     std::string out = with_room(new_line.size());
     for (std::size_t row = 0; row < rows_.size(); ++row) {
@@ -258,21 +332,19 @@ RecordTable::Change RecordTable::with_added(std::wstring_view new_key,
       append_line(out, line_bytes(row));
     }
     if (before == rows_.size()) append_line(out, new_line);
-    return whole(std::move(out));
+    change = whole(std::move(out));
+  } else {
+    change.line_.assign(new_line).append(kLineEnd);
   }
-  Change change;
   change.kind_ = Change::Kind::add;
-  change.line_.assign(new_line).append(kLineEnd);
   change.rows_.push_back(before);
   return change;
 }
 
 RecordTable::Change RecordTable::with_replaced(std::wstring_view match_key,
                                                std::string_view new_line) const {
-  std::vector<std::size_t> matches;
-  for (std::size_t row = 0; row < rows_.size(); ++row) {
-    if (compare_key(row, match_key) == 0) matches.push_back(row);
-  }
+  std::vector<std::size_t> matches = rows_matching(match_key, false);
+  Change change;
   if (!canonical_ || single_byte_code_page() == nullptr || matches.size() > kMostSplicedRows) {
     std::string out = with_room(matches.size() * new_line.size());
     for (std::size_t row = 0, next = 0; row < rows_.size(); ++row) {
@@ -280,20 +352,18 @@ RecordTable::Change RecordTable::with_replaced(std::wstring_view match_key,
       next += replaced;
       append_line(out, replaced ? new_line : line_bytes(row));
     }
-    return whole(std::move(out));
+    change = whole(std::move(out));
+  } else {
+    change.line_.assign(new_line).append(kLineEnd);
   }
-  Change change;
   change.kind_ = Change::Kind::replace;
-  change.line_.assign(new_line).append(kLineEnd);
   change.rows_ = std::move(matches);
   return change;
 }
 
 RecordTable::Change RecordTable::without(std::wstring_view match_key) const {
-  std::vector<std::size_t> dropped;
-  for (std::size_t row = 0; row < rows_.size(); ++row) {
-    if (empty_name(row) || compare_key(row, match_key) == 0) dropped.push_back(row);
-  }
+  std::vector<std::size_t> dropped = rows_matching(match_key, true);
+  Change change;
   if (!canonical_ || single_byte_code_page() == nullptr) {
     std::string out = with_room(0);
     for (std::size_t row = 0, next = 0; row < rows_.size(); ++row) {
@@ -301,21 +371,21 @@ RecordTable::Change RecordTable::without(std::wstring_view match_key) const {
       next += drop;
       if (!drop) append_line(out, line_bytes(row));
     }
-    return whole(std::move(out));
+    change = whole(std::move(out));
   }
-  Change change;
   change.kind_ = Change::Kind::remove;
   change.rows_ = std::move(dropped);
   return change;
 }
 
 void RecordTable::make_room(Change& change) {
+  if (change.whole_) {
+    if (!change.next_) {
+      change.next_ = std::make_unique<RecordTable>(parse(std::move(change.whole_content_)));
+    }
+    return;
+  }
   switch (change.kind_) {
-    case Change::Kind::whole:
-      if (!change.next_) {
-        change.next_ = std::make_unique<RecordTable>(parse(std::move(change.whole_content_)));
-      }
-      return;
     case Change::Kind::add: {
       (void)checked_size(change.line_.size());
       if (bytes_.capacity() < bytes_.size() + change.line_.size()) {
@@ -356,12 +426,13 @@ std::vector<std::string_view> RecordTable::pieces(const Change& change) const {
   const auto end = [&](std::size_t row) {
     return begin(row) + rows_[row].line_size + kLineEnd.size();
   };
+  if (change.whole_) {
+    add(change.next_ ? std::string_view(change.next_->bytes_)
+                     : std::string_view(change.whole_content_));
+    return pieces;
+  }
   std::size_t next = 0;
   switch (change.kind_) {
-    case Change::Kind::whole:
-      add(change.next_ ? std::string_view(change.next_->bytes_)
-                       : std::string_view(change.whole_content_));
-      return pieces;
     case Change::Kind::add:
       add(all.substr(0, begin(change.rows_[0])));
       add(change.line_);
@@ -392,11 +463,11 @@ void RecordTable::apply(Change& change) noexcept {
     return static_cast<std::uint32_t>(
         name_size_in(std::string_view(change.line_).substr(0, change.line_.size() - 2)));
   };
+  if (change.whole_) {
+    *this = std::move(*change.next_);
+    return;
+  }
   switch (change.kind_) {
-    case Change::Kind::whole:
-      *this = std::move(*change.next_);
-      return;
-
     case Change::Kind::add: {
       const std::size_t at = change.rows_[0];
       const std::size_t offset =
@@ -436,26 +507,45 @@ void RecordTable::apply(Change& change) noexcept {
     }
 
     case Change::Kind::remove: {
-      std::size_t written = 0;
-      std::size_t kept = 0;
-      std::size_t next = 0;
-      for (std::size_t row = 0; row < rows_.size(); ++row) {
-        if (next < change.rows_.size() && change.rows_[next] == row) {
-          ++next;
-          continue;
+      if (change.rows_.empty()) return;
+      // The keys of the dropped rows go with them: the index loses those keys and the rows
+      // after each dropped one move up. Many dropped rows rebuild it instead.
+      const bool spliced_index = change.rows_.size() <= kMostSplicedRows;
+      if (spliced_index) {
+        for (const std::size_t row : change.rows_) unindex_row(row);
+      }
+      // The lines between two dropped rows lie one after another: each such run of lines
+      // moves up in one piece, and its rows with it.
+      std::size_t kept = change.rows_.front();
+      auto written = static_cast<std::size_t>(rows_[kept].line_begin);
+      for (std::size_t i = 0; i < change.rows_.size(); ++i) {
+        const std::size_t first = change.rows_[i] + 1;
+        const std::size_t end = i + 1 < change.rows_.size() ? change.rows_[i + 1] : rows_.size();
+        if (first >= end) continue;
+        const auto from = static_cast<std::size_t>(rows_[first].line_begin);
+        const std::size_t to =
+            end < rows_.size() ? static_cast<std::size_t>(rows_[end].line_begin) : bytes_.size();
+        std::memmove(bytes_.data() + written, bytes_.data() + from, to - from);
+        const std::uint64_t shift = from - written;
+        for (std::size_t row = first; row < end; ++row) {
+          Row moved = rows_[row];
+          moved.line_begin -= shift;
+          rows_[kept++] = moved;
         }
-        Row moved = rows_[row];
-        const std::size_t length = moved.line_size + kLineEnd.size();
-        if (moved.line_begin != written) {
-          std::memmove(bytes_.data() + written, bytes_.data() + moved.line_begin, length);
-        }
-        moved.line_begin = written;
-        rows_[kept++] = moved;
-        written += length;
+        written += to - from;
       }
       bytes_.resize(written);
       rows_.resize(kept);
-      rebuild_index();
+      if (!spliced_index) {
+        rebuild_index();
+        return;
+      }
+      for (std::uint64_t& slot : slots_) {
+        const auto held = static_cast<std::size_t>(slot & kRowBits);
+        if (held == 0 || held - 1 < change.rows_.front()) continue;
+        const auto above = std::lower_bound(change.rows_.begin(), change.rows_.end(), held - 1);
+        slot -= static_cast<std::uint64_t>(above - change.rows_.begin());
+      }
       return;
     }
   }

@@ -24,6 +24,8 @@
 
 namespace perlwick {
 
+struct SingleByteCodePage;
+
 // The name key of a product name: its upper-case form. Names match when their keys are
 // equal; Add orders keys by character code.
 std::wstring name_key(std::wstring_view name);
@@ -87,11 +89,17 @@ class RecordTable {
   std::string_view name_bytes(std::size_t row) const;
   std::uint64_t key_hash(std::size_t row) const;
   bool same_key(std::size_t a, std::size_t b) const;
+  // Whether row a's key sorts after row b's, in a code page of one byte a character.
+  bool key_after(std::size_t a, std::size_t b, const SingleByteCodePage& code_page) const;
   // The index: a slot holds row + 1 for every distinct key (0 for none) in its low half,
   // and the high half of the key's hash, which spares most comparisons of keys.
   void index_row(std::size_t row) noexcept;
   void index_row(std::size_t row, std::uint64_t hash) noexcept;
+  // Takes row's key out of the index when row is the row the index holds for it.
+  void unindex_row(std::size_t row) noexcept;
   void rebuild_index() noexcept;
+  // The rows whose key equals key, in order, and with_empty, every row whose name is empty.
+  std::vector<std::size_t> rows_matching(std::wstring_view key, bool with_empty) const;
   std::string with_room(std::size_t extra) const;
   Change whole(std::string content) const;
 
@@ -100,6 +108,9 @@ class RecordTable {
   std::vector<std::uint64_t> slots_;
   // Every line, and only lines, followed by CR LF: bytes_ can be spliced.
   bool canonical_ = true;
+  // No row's key sorts before the key of the row above it (known where a character is one
+  // byte): Add finds its place by halving. Found as the index is built; the edits keep it.
+  bool sorted_ = false;
 };
 
 class RecordTable::Change {
@@ -112,15 +123,22 @@ class RecordTable::Change {
   // The whole new content.
   std::string content(const RecordTable& table) const;
 
+  // What the change does to the rows, which are counted in the table it was made from: a
+  // new row before rows()[0] (count() for after the last), the rows() replaced by one
+  // line, or the rows() dropped, in order.
+  enum class Kind { add, replace, remove };
+  Kind kind() const { return kind_; }
+  const std::vector<std::size_t>& rows() const { return rows_; }
+
  private:
   friend class RecordTable;
-  enum class Kind { add, replace, remove, whole };
 
-  Kind kind_ = Kind::whole;
+  Kind kind_ = Kind::add;
   std::string line_;                   // the new line with its CR LF
   std::vector<std::size_t> rows_;      // added before (add), replaced (replace) or dropped (remove)
-  std::unique_ptr<RecordTable> next_;  // the whole new table (whole)
+  std::unique_ptr<RecordTable> next_;  // the whole new table, when the bytes are not spliced
   std::string whole_content_;          // its content until make_room parses it
+  bool whole_ = false;
 };
 
 }  // namespace perlwick

@@ -27,6 +27,11 @@ class ComboControl : public TextControl {
   // the i-th. The text in the edit field, its caret and its selection stay as they are.
   virtual void replace_list(std::size_t count,
                             const std::function<void(std::size_t, std::wstring&)>& item) = 0;
+  // Changes one item of the list: puts text before the index-th (at the end when index is
+  // the count), makes the index-th read text, or removes it. The edit field stays as it is.
+  virtual void insert_item(std::size_t index, std::wstring_view text) = 0;
+  virtual void replace_item(std::size_t index, std::wstring_view text) = 0;
+  virtual void remove_item(std::size_t index) = 0;
 };
 
 class ButtonControl {

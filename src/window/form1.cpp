@@ -1,5 +1,6 @@
 #include "window/form1.h"
 
+#include <new>
 #include <utility>
 
 namespace perlwick {
@@ -83,14 +84,77 @@ void Form1::Combo1_GotFocus() {
   (void)store_.catch_up();
 }
 
+namespace {
+
+// Beyond this many rows changed since the list was last seen, it is filled anew.
+constexpr std::size_t kMostFollowedRows = 64;
+constexpr std::uint64_t kNotListed = UINT64_MAX;
+
+}  // namespace
+
 void Form1::Combo1_DropDown() {
   // Filled only when it is needed, and only when the table has changed since: a million
-  // names take a while to put in a list.
-  if (listed_generation_ == store_.generation()) return;
-  const RecordTable& table = store_.table();
-  controls_.Combo1.replace_list(
-      table.count(), [&table](std::size_t row, std::wstring& name) { table.name(row, name); });
-  listed_generation_ = store_.generation();
+  // names take a while to put in a list. After this program's own edits, only the items
+  // they changed change.
+  const std::uint64_t generation = store_.generation();
+  std::vector<ListEdit> edits = std::move(list_edits_);
+  list_edits_.clear();
+  list_edit_rows_ = 0;
+  if (listed_generation_ == generation && edits.empty()) return;
+  // Until the list holds the table's names again, it holds nothing known.
+  const bool follow = listed_generation_ == generation;
+  listed_generation_ = kNotListed;
+  if (follow) {
+    for (const ListEdit& edit : edits) {
+      switch (edit.kind) {
+        case RecordTable::Change::Kind::add:
+          controls_.Combo1.insert_item(edit.rows.front(), edit.name);
+          break;
+        case RecordTable::Change::Kind::replace:
+          for (const std::size_t row : edit.rows) controls_.Combo1.replace_item(row, edit.name);
+          break;
+        case RecordTable::Change::Kind::remove:
+          for (auto row = edit.rows.rbegin(); row != edit.rows.rend(); ++row) {
+            controls_.Combo1.remove_item(*row);
+          }
+          break;
+      }
+    }
+  } else {
+    const RecordTable& table = store_.table();
+    controls_.Combo1.replace_list(
+        table.count(), [&table](std::size_t row, std::wstring& name) { table.name(row, name); });
+  }
+  listed_generation_ = generation;
+}
+
+void Form1::follow_edit() {
+  const RecordStore::Edit& edit = store_.last_edit();
+  // A list that did not hold the table's names before the edit is filled anew.
+  if (listed_generation_ != edit.made_on) return;
+  listed_generation_ = kNotListed;
+  if (edit.rows.empty()) {
+    listed_generation_ = store_.generation();
+    return;
+  }
+  list_edit_rows_ += edit.rows.size();
+  if (list_edit_rows_ > kMostFollowedRows) {
+    list_edits_.clear();
+    list_edit_rows_ = 0;
+    return;
+  }
+  try {
+    ListEdit followed{edit.kind, edit.rows, {}};
+    // The added row stands where its rows() says; the replaced ones all hold the new line.
+    if (edit.kind != RecordTable::Change::Kind::remove) {
+      followed.name = store_.table().name(edit.rows.front());
+    }
+    list_edits_.push_back(std::move(followed));
+    listed_generation_ = store_.generation();
+  } catch (const std::bad_alloc&) {
+    list_edits_.clear();  // the edit is saved: the list is filled anew when it is next seen
+    list_edit_rows_ = 0;
+  }
 }
 
 void Form1::Combo1_Change() {
@@ -163,15 +227,16 @@ bool Form1::report(const Status& status) {
 }
 
 void Form1::Command1_Click() {
-  report(store_.add(record_in_boxes()));
+  if (report(store_.add(record_in_boxes()))) follow_edit();
 }
 
 void Form1::Command2_Click() {
-  report(store_.update(record_in_boxes()));
+  if (report(store_.update(record_in_boxes()))) follow_edit();
 }
 
 void Form1::Command3_Click() {
   if (!report(store_.remove(controls_.Combo1.text()))) return;
+  follow_edit();
   set_name_text(L"");
   empty_field_boxes();
 }

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "store/record_store.h"
 #include "tray/module1.h"
@@ -88,6 +89,9 @@ class Form1 {
   Record record_in_boxes() const;
   // Shows a failed edit's message; true when the edit succeeded.
   bool report(const Status& status);
+  // After a saved edit: the name box's list, when it held the table's names, is to follow
+  // the edit when it is next seen.
+  void follow_edit();
 
   Form1Controls controls_;
   FormServices& services_;
@@ -98,8 +102,16 @@ class Form1 {
   bool in_change_ = false;
   // What the load step has to tell the user once the window is seen.
   std::wstring load_message_;
-  // The table the name box's list was last filled from.
+  // An edit the name box's list has still to follow, with the name it put in the table.
+  struct ListEdit {
+    RecordTable::Change::Kind kind;
+    std::vector<std::size_t> rows;
+    std::wstring name;
+  };
+  // The table whose names the name box's list holds once it has followed list_edits_.
   std::uint64_t listed_generation_ = UINT64_MAX;
+  std::vector<ListEdit> list_edits_;
+  std::size_t list_edit_rows_ = 0;
 };
 
 // Line breaks: the notes box writes CR LF, the records file keeps LF.

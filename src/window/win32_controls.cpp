@@ -29,6 +29,37 @@ class RedrawOff {
   HWND hwnd_;
 };
 
+// Keeps a combo box's edit field, its text, caret and selection, through changes of its
+// list: emptying a drop-down combo box's list also empties its edit field.
+class KeptText {
+ public:
+  KeptText(HWND combo, HWND edit) : combo_(combo), edit_(edit), text_(window_text(combo)) {
+    if (edit_ != nullptr) {
+      SendMessageW(edit_, EM_GETSEL, reinterpret_cast<WPARAM>(&start_),
+                   reinterpret_cast<LPARAM>(&end_));
+    }
+  }
+  ~KeptText() {
+    bool same = false;
+    try {
+      same = window_text(combo_) == text_;
+    } catch (...) {
+      same = false;  // unreadable: written again all the same
+    }
+    if (!same) SetWindowTextW(combo_, text_.c_str());
+    if (edit_ != nullptr) SendMessageW(edit_, EM_SETSEL, start_, static_cast<LPARAM>(end_));
+  }
+  KeptText(const KeptText&) = delete;
+  KeptText& operator=(const KeptText&) = delete;
+
+ private:
+  HWND combo_;
+  HWND edit_;
+  std::wstring text_;
+  DWORD start_ = 0;
+  DWORD end_ = 0;
+};
+
 }  // namespace
 
 std::wstring window_text(HWND hwnd) {
@@ -218,22 +249,15 @@ LRESULT CALLBACK NameBox::list_proc(HWND hwnd, UINT message, WPARAM wparam, LPAR
 
 void NameBox::replace_list(std::size_t count,
                            const std::function<void(std::size_t, std::wstring&)>& item) {
-  // Emptying a drop-down combo box's list also empties its edit field: keep what the user
-  // has typed there, with its caret and selection.
-  const std::wstring text = window_text(hwnd_);
-  DWORD selection_start = 0;
-  DWORD selection_end = 0;
-  if (edit_ != nullptr) {
-    SendMessageW(edit_, EM_GETSEL, reinterpret_cast<WPARAM>(&selection_start),
-                 reinterpret_cast<LPARAM>(&selection_end));
-  }
   // Room for names of a usual length; the list grows past it if need be.
   constexpr std::size_t kUsualNameBytes = 32 * sizeof(wchar_t);
 
   bool filled = true;
   ProgramWrites::Scope program_write(writes_);
-  RedrawOff redraw_off(hwnd_);
   {
+    RedrawOff redraw_off(hwnd_);
+    // What the user has typed stays, with its caret and selection.
+    KeptText kept(hwnd_, edit_);
     SendMessageW(hwnd_, CB_RESETCONTENT, 0, 0);
     SendMessageW(hwnd_, CB_INITSTORAGE, count, static_cast<LPARAM>(count * kUsualNameBytes));
     // The names go in as fast as into a bare combo box: nothing of the name box's own
@@ -261,23 +285,52 @@ void NameBox::replace_list(std::size_t count,
       filled = false;
     }
   }
-  if (window_text(hwnd_) != text) SetWindowTextW(hwnd_, text.c_str());
-  if (edit_ != nullptr) {
-    SendMessageW(edit_, EM_SETSEL, selection_start, static_cast<LPARAM>(selection_end));
-  }
   // The list now follows the text as the combo box's own search would have set it.
   search_put_off_ = true;
   if (!filled) throw std::runtime_error("Windows could not fill the product name list.");
 }
 
+void NameBox::change_item(UINT message, std::size_t index, const wchar_t* text) {
+  LRESULT done = CB_ERR;
+  {
+    ProgramWrites::Scope program_write(writes_);
+    KeptText kept(hwnd_, edit_);
+    done = SendMessageW(hwnd_, message, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text));
+  }
+  search_put_off_ = true;
+  if (done == CB_ERR || done == CB_ERRSPACE) {
+    throw std::runtime_error("Windows could not change the product name list.");
+  }
+}
+
+void NameBox::insert_item(std::size_t index, std::wstring_view text) {
+  const std::wstring item(text);
+  change_item(CB_INSERTSTRING, index, item.c_str());
+}
+
+void NameBox::replace_item(std::size_t index, std::wstring_view text) {
+  // Update changes a stored name in letter case at most: mostly it reads the same.
+  if (item_text(static_cast<WPARAM>(index)) == text) return;
+  remove_item(index);
+  insert_item(index, text);
+}
+
+void NameBox::remove_item(std::size_t index) {
+  change_item(CB_DELETESTRING, index, nullptr);
+}
+
 std::optional<std::wstring> NameBox::chosen_item() const {
   const LRESULT index = SendMessageW(hwnd_, CB_GETCURSEL, 0, 0);
   if (index == CB_ERR) return std::nullopt;
-  const LRESULT length = SendMessageW(hwnd_, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0);
+  return item_text(static_cast<WPARAM>(index));
+}
+
+std::optional<std::wstring> NameBox::item_text(WPARAM index) const {
+  const LRESULT length = SendMessageW(hwnd_, CB_GETLBTEXTLEN, index, 0);
   if (length == CB_ERR) return std::nullopt;
   std::wstring item(static_cast<std::size_t>(length) + 1, L'\0');
-  const LRESULT copied = SendMessageW(hwnd_, CB_GETLBTEXT, static_cast<WPARAM>(index),
-                                      reinterpret_cast<LPARAM>(item.data()));
+  const LRESULT copied =
+      SendMessageW(hwnd_, CB_GETLBTEXT, index, reinterpret_cast<LPARAM>(item.data()));
   if (copied == CB_ERR) return std::nullopt;
   item.resize(static_cast<std::size_t>(copied));
   return item;

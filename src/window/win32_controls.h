@@ -118,6 +118,9 @@ class NameBox final : public ComboControl, public Win32Control {
   void set_focus() override;
   void replace_list(std::size_t count,
                     const std::function<void(std::size_t, std::wstring&)>& item) override;
+  void insert_item(std::size_t index, std::wstring_view text) override;
+  void replace_item(std::size_t index, std::wstring_view text) override;
+  void remove_item(std::size_t index) override;
 
   // The user has changed the text.
   std::function<void()> on_change;
@@ -138,6 +141,11 @@ class NameBox final : public ComboControl, public Win32Control {
   void list_needed();
   // The text of the list item that is chosen, if one is.
   std::optional<std::wstring> chosen_item() const;
+  // The text of the index-th item of the list.
+  std::optional<std::wstring> item_text(WPARAM index) const;
+  // Changes the list by one item with message (CB_INSERTSTRING or CB_DELETESTRING), keeping
+  // the edit field as it is.
+  void change_item(UINT message, std::size_t index, const wchar_t* text);
   void watch_all();
 
   static LRESULT CALLBACK combo_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);

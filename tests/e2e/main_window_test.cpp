@@ -363,21 +363,35 @@ TEST(Edits, DeleteRemovesTheRecordAndEmptiesTheBoxes) {
   EXPECT_TRUE(program.enabled(ids::Command1));
 }
 
+// Once filled, the list follows each edit; after another program's change it is filled anew.
 TEST(Edits, TheListShowsTheChangeWhenTheNameBoxNextTakesTheFocus) {
   write_records(kAlpha + kDelta);
   Program program;
+  const auto focus_name_box = [&program] {
+    for (int presses = 0; program.focus() != ids::Combo1; ++presses) {
+      ASSERT_LT(presses, 13) << "Tab never brought the focus back to the name box";
+      program.press_tab();
+    }
+  };
+  ASSERT_EQ(program.list(), (std::vector<std::wstring>{L"ALPHA", L"Delta"}));
   program.type(L"Beta");
   program.click(ids::Command1);
   ASSERT_EQ(read_records(), kAlpha + line({"Beta", "", "", "", "", "", "", ""}) + kDelta);
-
-  for (int presses = 0; program.focus() != ids::Combo1; ++presses) {
-    ASSERT_LT(presses, 13) << "Tab never brought the focus back to the name box";
-    program.press_tab();
-  }
-
+  focus_name_box();
   EXPECT_EQ(program.list(), (std::vector<std::wstring>{L"ALPHA", L"Beta", L"Delta"}));
-  // Refilling the list leaves the typed name in place.
+  // Changing the list leaves the typed name in place.
   EXPECT_EQ(program.text(ids::Combo1), L"Beta");
+
+  program.set_text(ids::Combo1, L"BETA");  // not typed: no look-up
+  program.click(ids::Command2);
+  EXPECT_EQ(program.list(), (std::vector<std::wstring>{L"ALPHA", L"BETA", L"Delta"}));
+  program.set_text(ids::Combo1, L"delta");
+  program.click(ids::Command3);
+  EXPECT_EQ(program.list(), (std::vector<std::wstring>{L"ALPHA", L"BETA"}));
+
+  write_records(kAlpha + kZulu);
+  focus_name_box();
+  EXPECT_EQ(program.list(), (std::vector<std::wstring>{L"ALPHA", L"Zulu"}));
 }
 
 TEST(Edits, AFailedWriteIsReportedAndChangesNothing) {
