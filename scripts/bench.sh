@@ -3,7 +3,7 @@
 # 200,000 and 1,000,000 records, beside baselines taken in the same run (a bare window,
 # a bare combo box's list filled with the same names, a plain copy of the records file),
 # and prints the medians and spreads with the goals' ratios. Not a test: it asserts
-# nothing. Takes about ten minutes with the default three runs.
+# nothing. Takes about five minutes with the default three runs.
 #
 #   scripts/bench.sh [RUNS] [--plot FILE.svg]
 #
