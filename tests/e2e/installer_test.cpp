@@ -52,13 +52,15 @@ DWORD run_to_end(const std::wstring& program, const std::wstring& arguments) {
   return code;
 }
 
-// A value of Perlwick's entry among the installed programs.
+// Perlwick's entry among the installed programs, and its values.
+constexpr wchar_t kEntryKey[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Perlwick";
+
 std::optional<std::wstring> installed_program_value(const wchar_t* name) {
   wchar_t value[512] = {};
   DWORD size = sizeof value;
-  if (RegGetValueW(HKEY_LOCAL_MACHINE,
-                   L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Perlwick", name,
-                   RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS) {
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, kEntryKey, name, RRF_RT_REG_SZ, nullptr, value, &size) !=
+      ERROR_SUCCESS) {
     return std::nullopt;
   }
   return std::wstring(value);
@@ -67,9 +69,8 @@ std::optional<std::wstring> installed_program_value(const wchar_t* name) {
 std::optional<DWORD> installed_program_number(const wchar_t* name) {
   DWORD value = 0;
   DWORD size = sizeof value;
-  if (RegGetValueW(HKEY_LOCAL_MACHINE,
-                   L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Perlwick", name,
-                   RRF_RT_REG_DWORD, nullptr, &value, &size) != ERROR_SUCCESS) {
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, kEntryKey, name, RRF_RT_REG_DWORD, nullptr, &value, &size) !=
+      ERROR_SUCCESS) {
     return std::nullopt;
   }
   return value;
@@ -181,7 +182,7 @@ TEST(Installer, ReplacesAnOlderVersionAndChangesNothingWhilePerlwickRuns) {
     EXPECT_EQ(installed_program_value(L"DisplayName"), L"Perlwick");
   }
 
-  // Installing over the older version goes where it is and replaces the program (marked
+  // Installing over the older version goes where it is and replaces the program (emptied
   // here, to see it replaced); the shortcut, the entry and the records stay.
   {
     const HANDLE file = CreateFileW(program.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
