@@ -3,8 +3,8 @@
 # 200,000 and 1,000,000 records, beside baselines taken in the same run (a bare window,
 # a bare combo box's list filled with the same names, a plain copy of the records file),
 # and prints the medians and spreads, the disk's copy speed, and each goal of
-# docs/performance.md beside its bound. Not a test: it asserts nothing. Takes a few minutes
-# with the default three runs.
+# docs/performance.md beside its bound. Not a test: it asserts nothing. Takes about five
+# minutes with the default three runs.
 #
 #   scripts/bench.sh [RUNS] [--plot FILE.svg]
 #

@@ -10,13 +10,18 @@
 #   scripts/run.sh --window-setting     prints the setting for Perlwick's window that this
 #                                       display needs, and does nothing else
 set -euo pipefail
+# A relative FILE is where the caller is, not in the repository.
+caller_dir=$PWD
 cd "$(dirname "$0")/.."
 source scripts/setup.sh
 
 logs=$PWD/build/run-logs
 screenshot=""
 case ${1:-} in
-  --screenshot) screenshot=${2:?usage: scripts/run.sh --screenshot FILE.png} ;;
+  --screenshot)
+    screenshot=${2:?usage: scripts/run.sh --screenshot FILE.png}
+    [[ $screenshot = /* ]] || screenshot=$caller_dir/$screenshot
+    ;;
   --window-setting) ;;
   "") ;;
   *)
@@ -122,8 +127,16 @@ fi
 step "$what" "a few seconds" "$logs/window-setting.log" set_window_setting
 
 records="$WINEPREFIX/drive_c/perlwickrecords.txt"
+# Where the records are, or will be once the first record is added.
+records_file_note() {
+  if [ -f "$records" ]; then
+    echo "Its records file is $records"
+  else
+    echo "There is no records file yet: the first \"Add\" makes $records"
+  fi
+}
 if [ -z "$screenshot" ]; then
-  echo "Starting Perlwick. Its records file is $records"
+  echo "Starting Perlwick. $(records_file_note)"
   exec wine build/mingw64/perlwick.exe
 fi
 
@@ -144,4 +157,4 @@ sleep 1 # its first paint
 step "Saving a picture of the screen in $screenshot" "a second" "$logs/screenshot.log" \
   import -window root "$screenshot"
 wineserver -k >/dev/null 2>&1 || kill "$perlwick" 2>/dev/null || true
-echo "Done. The records file is $records"
+echo "Done: the picture is $screenshot. $(records_file_note)"

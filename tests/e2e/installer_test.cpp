@@ -1,6 +1,8 @@
 // The installer under Wine, run silently as an administrator runs it: Perlwick lands in
 // Program Files with its shortcut and its entry among the installed programs, starts from
-// there, and the records file is made once and kept when Perlwick is uninstalled.
+// there, and the records file is made once and kept when Perlwick is uninstalled. An older
+// version is replaced; while Perlwick runs, neither the installer nor the uninstaller
+// changes anything.
 
 #include <windows.h>
 
@@ -50,16 +52,47 @@ DWORD run_to_end(const std::wstring& program, const std::wstring& arguments) {
   return code;
 }
 
-// A value of Perlwick's entry among the installed programs.
+// Perlwick's entry among the installed programs, and its values.
+constexpr wchar_t kEntryKey[] =
+    L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Perlwick";
+
 std::optional<std::wstring> installed_program_value(const wchar_t* name) {
   wchar_t value[512] = {};
   DWORD size = sizeof value;
-  if (RegGetValueW(HKEY_LOCAL_MACHINE,
-                   L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Perlwick", name,
-                   RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS) {
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, kEntryKey, name, RRF_RT_REG_SZ, nullptr, value, &size) !=
+      ERROR_SUCCESS) {
     return std::nullopt;
   }
   return std::wstring(value);
+}
+
+std::optional<DWORD> installed_program_number(const wchar_t* name) {
+  DWORD value = 0;
+  DWORD size = sizeof value;
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, kEntryKey, name, RRF_RT_REG_DWORD, nullptr, &value, &size) !=
+      ERROR_SUCCESS) {
+    return std::nullopt;
+  }
+  return value;
+}
+
+ULONGLONG file_size(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+  return (ULONGLONG{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+}
+
+// Uninstalls silently, as the entry's QuietUninstallString does, and waits until that is
+// done. The uninstaller started so copies itself to the temporary folder, starts the copy
+// and returns at once; the copy removes the shortcut, the folder and then the entry.
+void uninstall(const std::wstring& folder, const std::wstring& shortcut) {
+  ASSERT_EQ(run_to_end(folder + L"\\uninstall.exe", L"/S"), 0u);
+  EXPECT_TRUE(wait_until(
+      [&] {
+        return !exists(shortcut) && !exists(folder) && !installed_program_value(L"DisplayName");
+      },
+      30s))
+      << "the program, its shortcut or its entry is still there";
 }
 
 // The records file's access list, in the system's text form: entries end in the SID or
@@ -93,6 +126,10 @@ TEST(Installer, InstallsStartsAndUninstallsKeepingTheRecords) {
   EXPECT_EQ(installed_program_value(L"Publisher"), L"Perlwick");
   EXPECT_EQ(installed_program_value(L"DisplayVersion"), PERLWICK_VERSION_TEXT);
   EXPECT_EQ(installed_program_value(L"UninstallString"), L"\"" + folder + L"\\uninstall.exe\"");
+  // The size the list of installed programs shows, in KiB: the program and the uninstaller.
+  const ULONGLONG program_kib = file_size(folder + L"\\perlwick.exe") / 1024;
+  EXPECT_GE(installed_program_number(L"EstimatedSize").value_or(0), program_kib);
+  EXPECT_LE(installed_program_number(L"EstimatedSize").value_or(0), program_kib + 512);
   // The records file is made empty, and no entry of its access list is for everybody, for
   // every user or for every signed-in user: it holds passwords.
   EXPECT_EQ(read_records(), "");
@@ -116,11 +153,56 @@ TEST(Installer, InstallsStartsAndUninstallsKeepingTheRecords) {
   EXPECT_EQ(read_records(), records);
 
   // Uninstalling removes the program, its shortcut and its entry, and keeps the records.
-  ASSERT_EQ(run_to_end(folder + L"\\uninstall.exe", L"/S"), 0u);
-  // The uninstaller finishes from a copy of itself in the temporary folder.
-  EXPECT_TRUE(wait_until([&] { return !exists(folder); }, 30s));
-  EXPECT_FALSE(exists(shortcut));
-  EXPECT_EQ(installed_program_value(L"DisplayName"), std::nullopt);
+  uninstall(folder, shortcut);
+  EXPECT_EQ(read_records(), records);
+}
+
+TEST(Installer, ReplacesAnOlderVersionAndChangesNothingWhilePerlwickRuns) {
+  const std::wstring setup = program_under_test();
+  const std::wstring folder = known_folder(FOLDERID_ProgramFiles) + L"\\Perlwick upgraded";
+  const std::wstring program = folder + L"\\perlwick.exe";
+  const std::wstring shortcut = known_folder(FOLDERID_CommonPrograms) + L"\\Perlwick.lnk";
+  const std::string records = line({"Acme", "https://acme.example", "", "", "", "", "", ""});
+  write_records(records);
+
+  ASSERT_EQ(run_to_end(windows_path(PERLWICK_OLDER_SETUP), L"/S /D=" + folder), 0u);
+  EXPECT_EQ(installed_program_value(L"DisplayVersion"), PERLWICK_OLDER_VERSION_TEXT);
+
+  // While Perlwick runs, a silent install or uninstall changes nothing and ends with 2,
+  // NSIS's code for a run its script aborted. The uninstaller runs in place (_?=), so that
+  // its own end and exit code can be waited for.
+  set_program_path(program);
+  {
+    Program running;
+    EXPECT_EQ(run_to_end(setup, L"/S"), 2u);
+    EXPECT_EQ(installed_program_value(L"DisplayVersion"), PERLWICK_OLDER_VERSION_TEXT);
+    EXPECT_EQ(run_to_end(folder + L"\\uninstall.exe", L"/S _?=" + folder), 2u);
+    EXPECT_TRUE(exists(program));
+    EXPECT_TRUE(exists(shortcut));
+    EXPECT_EQ(installed_program_value(L"DisplayName"), L"Perlwick");
+  }
+
+  // Installing over the older version goes where it is and replaces the program (emptied
+  // here, to see it replaced); the shortcut, the entry and the records stay.
+  {
+    const HANDLE file = CreateFileW(program.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                    FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    CloseHandle(file);
+  }
+  ASSERT_EQ(run_to_end(setup, L"/S"), 0u);
+  EXPECT_GT(file_size(program), 0u);
+  EXPECT_EQ(installed_program_value(L"DisplayVersion"), PERLWICK_VERSION_TEXT);
+  EXPECT_EQ(installed_program_value(L"InstallLocation"), folder);
+  EXPECT_TRUE(exists(shortcut));
+  EXPECT_EQ(read_records(), records);
+  {
+    Program upgraded;
+    upgraded.type(L"acme");
+    EXPECT_EQ(upgraded.text(ids::Text2), L"https://acme.example");
+  }
+
+  uninstall(folder, shortcut);
   EXPECT_EQ(read_records(), records);
 }
 
