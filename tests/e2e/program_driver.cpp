@@ -464,6 +464,19 @@ void Program::settle_posted() const {
   }
 }
 
+void Program::settle_display() const {
+  // The program's requests have reached the display once it has been through its message
+  // loop again. Reading a pixel of the screen is a round trip to the display, which answers
+  // it after the requests it already has; the second one also after those of the program
+  // that arrived while the first was being answered. What the display told the program
+  // meanwhile is then waiting for it, and it takes that before the next posted message.
+  settle_posted();
+  const HDC screen = GetDC(nullptr);
+  for (int i = 0; i < 2; ++i) (void)GetPixel(screen, 0, 0);
+  ReleaseDC(nullptr, screen);
+  settle_posted();
+}
+
 std::optional<MessageBoxInfo> Program::message_box() const {
   struct Search {
     HWND owner;
@@ -542,10 +555,11 @@ bool Program::minimized() const {
 }
 
 void Program::post_tray_callback(LPARAM mouse_message) const {
+  settle_display();
   if (!PostMessageW(window_, WM_MOUSEMOVE, 1, mouse_message)) {
     fail("cannot post the tray callback" + error_text(GetLastError()));
   }
-  settle_posted();
+  settle_display();
 }
 
 bool Program::running() const {

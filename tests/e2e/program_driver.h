@@ -153,6 +153,12 @@ class Program {
   // Waits until the window's thread has handled every message posted to it before now,
   // those it posted itself included.
   void settle_posted() const;
+  // Waits until the display has carried out what the program asked of it so far (a window
+  // shown or hidden, the keyboard focus given) and the program has handled what the display
+  // told it back. Wine hears of a change of the focus from the display only afterwards: a
+  // focus change it hears of late, after the program has moved the focus again, takes the
+  // activation away from the program.
+  void settle_display() const;
 
   // The message box the program shows, if one is open.
   std::optional<MessageBoxInfo> message_box() const;
@@ -170,8 +176,9 @@ class Program {
   bool visible() const;
   bool minimized() const;
   // Posts the tray icon's mouse callback to the window as the shell does: the callback
-  // message (WM_MOUSEMOVE) with the icon's id and the mouse message in lParam; waits until
-  // the program has handled it.
+  // message (WM_MOUSEMOVE) with the icon's id and the mouse message in lParam, once the
+  // display has caught up with the program, as it has long before a user's press; waits
+  // until the program has handled it and the display has caught up again.
   void post_tray_callback(LPARAM mouse_message) const;
 
   bool running() const;
