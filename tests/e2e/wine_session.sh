@@ -196,7 +196,14 @@ case $command in
     DISPLAY=$(session_display)
     export DISPLAY
     [ ! -f "$dir/ordinary-account" ] || prepare_records_file
-    exec "${as_account[@]}" wine "$@"
+    # Wine's own errors are shown (there are none while all goes well), so that a program
+    # Wine could not start says why; and a program that ended without a word, as one that
+    # was ended from outside, is told apart by its exit code.
+    export WINEDEBUG=-all,err+all
+    status=0
+    "${as_account[@]}" wine "$@" || status=$?
+    [ "$status" -eq 0 ] || echo "wine_session: $1 ended with exit code $status" >&2
+    exit "$status"
     ;;
   *)
     echo "wine_session: unknown command $command" >&2
