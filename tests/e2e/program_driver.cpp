@@ -363,10 +363,15 @@ void Program::type(int id, std::wstring_view text) const {
 }
 
 void Program::bring_to_foreground() const {
-  if (GetForegroundWindow() != window_) SetForegroundWindow(window_);
-  if (!wait_until([&] { return GetForegroundWindow() == window_; })) {
-    fail("the program's window does not come to the foreground");
-  }
+  // Wine may still hear of an earlier change of the focus from the display and take the
+  // foreground from the window again (see settle_display): the window is in the foreground
+  // once it still is after the display has caught up.
+  const bool in_front = wait_until([&] {
+    if (GetForegroundWindow() != window_) SetForegroundWindow(window_);
+    settle_display();
+    return GetForegroundWindow() == window_;
+  });
+  if (!in_front) fail("the program's window does not come to the foreground");
 }
 
 void Program::press_key(WORD key, bool shift, bool alt) const {
