@@ -519,6 +519,9 @@ MessageBoxInfo Program::wait_for_message_box() const {
   if (!wait_until([&] { return (box = message_box()).has_value(); })) {
     fail("no message box appeared");
   }
+  // The box has taken the focus from the window: the display has told that to the program
+  // before anything else changes the focus.
+  settle_display();
   return *box;
 }
 
@@ -527,7 +530,7 @@ void Program::press_ok(const MessageBoxInfo& box) const {
   if (ok == nullptr) fail("the message box has no OK button");
   PostMessageW(ok, BM_CLICK, 0, 0);
   if (!wait_until([&] { return !IsWindow(box.hwnd); })) fail("the message box did not close");
-  settle();
+  settle_display();
 }
 
 Rect Program::window_rect() const {

@@ -162,8 +162,10 @@ class Program {
 
   // The message box the program shows, if one is open.
   std::optional<MessageBoxInfo> message_box() const;
+  // Waits until the program shows a message box and the display has caught up with it.
   MessageBoxInfo wait_for_message_box() const;
-  // Presses the box's OK button and waits until the box is gone.
+  // Presses the box's OK button and waits until the box is gone and the display has caught
+  // up with that.
   void press_ok(const MessageBoxInfo& box) const;
 
   // The window's outer rectangle on the screen, frame included.
