@@ -57,7 +57,7 @@ class RecordStoreTest : public ::testing::Test {
 };
 
 TEST_F(RecordStoreTest, MissingFileLoadsNothingAndAddCreatesIt) {
-  RecordStore store(path());
+  RecordStore store = open();
   EXPECT_EQ(store.recrefresh().outcome, LoadOutcome::missing);
   EXPECT_EQ(store.count(), 0u);
   ASSERT_TRUE(store.add(make(L"Acme")).ok());
@@ -68,7 +68,7 @@ TEST_F(RecordStoreTest, MissingFileLoadsNothingAndAddCreatesIt) {
 
 TEST_F(RecordStoreTest, EditsRewriteTheFileAndReloadIt) {
   write_file(path(), line("ALPHA") + line("Delta"));
-  RecordStore store(path());
+  RecordStore store = open();
   ASSERT_EQ(store.recrefresh().outcome, LoadOutcome::loaded);
 
   ASSERT_TRUE(store.add(make(L"beta")).ok());
@@ -93,7 +93,7 @@ TEST_F(RecordStoreTest, EditsRewriteTheFileAndReloadIt) {
 
 TEST_F(RecordStoreTest, UpdateAndDeleteMatchEveryCaseOfTheName) {
   write_file(path(), line("ACME", "1") + line("Other") + line("Acme", "2"));
-  RecordStore store(path());
+  RecordStore store = open();
   ASSERT_EQ(store.recrefresh().outcome, LoadOutcome::loaded);
   ASSERT_TRUE(store.update(make(L"Acme", L"same")).ok());
   EXPECT_EQ(contents(), line("Acme", "same") + line("Other") + line("Acme", "same"));
@@ -103,7 +103,7 @@ TEST_F(RecordStoreTest, UpdateAndDeleteMatchEveryCaseOfTheName) {
 
 TEST_F(RecordStoreTest, ARecordThatCannotBeStoredIsRefusedAndNothingIsWritten) {
   write_file(path(), line("Acme"));
-  RecordStore store(path());
+  RecordStore store = open();
   ASSERT_EQ(store.recrefresh().outcome, LoadOutcome::loaded);
   const Record refused[] = {make(L"A~~B"), make(L"Acme", L"x\r\ny"), make(L"\u6F22")};
   for (const Record& record : refused) {
@@ -137,7 +137,7 @@ TEST_F(RecordStoreTest, AFailedRewriteChangesNothing) {
   for (const Case& c : cases) {
     write_file(path(), before);
     FaultyFileSystem files;
-    RecordStore store(path(), files);
+    RecordStore store = open(files);
     ASSERT_EQ(store.recrefresh().outcome, LoadOutcome::loaded);
     files.fail(c.step);
     for (const Status& status :
@@ -160,7 +160,7 @@ TEST_F(RecordStoreTest, AFailedRewriteChangesNothing) {
 
 TEST_F(RecordStoreTest, AFailedFirstWriteLeavesNoFile) {
   FaultyFileSystem files;
-  RecordStore store(path(), files);
+  RecordStore store = open(files);
   files.fail(Step::replace);
   EXPECT_FALSE(store.add(make(L"Acme")).ok());
   EXPECT_FALSE(std::filesystem::exists(path()));
@@ -170,7 +170,7 @@ TEST_F(RecordStoreTest, AFailedFirstWriteLeavesNoFile) {
 TEST_F(RecordStoreTest, AnUnreadableFileIsNeverOverwritten) {
   write_file(path(), line("Acme"));
   FaultyFileSystem files;
-  RecordStore store(path(), files);
+  RecordStore store = open(files);
   files.fail(Step::read);
   const LoadResult load = store.recrefresh();
   EXPECT_EQ(load.outcome, LoadOutcome::failed);
@@ -192,7 +192,7 @@ TEST_F(RecordStoreTest, AnUnreadableFileIsNeverOverwritten) {
 TEST_F(RecordStoreTest, TheTableTakesTheWrittenContentWithoutReadingItBack) {
   write_file(path(), line("Acme"));
   FaultyFileSystem files;
-  RecordStore store(path(), files);
+  RecordStore store = open(files);
   ASSERT_EQ(store.recrefresh().outcome, LoadOutcome::loaded);
   // The edit's own read of the records file succeeds; any read after it would fail.
   files.fail(Step::read, -1, 1);
@@ -388,8 +388,8 @@ TEST_F(RecordStoreTest, AReadOnlyRecordsFileIsNeverChanged) {
 
 TEST_F(RecordStoreTest, TwoCopiesOfTheProgramDoNotLoseEachOthersChanges) {
   write_file(path(), line("Acme"));
-  RecordStore first(path());
-  RecordStore second(path());
+  RecordStore first = open();
+  RecordStore second = open();
   ASSERT_EQ(first.recrefresh().outcome, LoadOutcome::loaded);
   ASSERT_EQ(second.recrefresh().outcome, LoadOutcome::loaded);
 
@@ -592,7 +592,7 @@ TEST_F(RecordStoreTest, RunningOutOfMemoryAnywhereChangesNothing) {
 
 TEST_F(RecordStoreTest, AFileDeletedBehindTheProgramsBackIsWrittenAgainWithEveryRecord) {
   write_file(path(), line("Acme"));
-  RecordStore store(path());
+  RecordStore store = open();
   ASSERT_EQ(store.recrefresh().outcome, LoadOutcome::loaded);
   std::filesystem::remove(path());
   ASSERT_TRUE(store.add(make(L"Beta")).ok());
@@ -607,7 +607,7 @@ TEST_F(RecordStoreTest, DamagedLinesSurviveEveryEdit) {
       "tilde~~x~\r\n"
       "lf~~in\nthe~~middle~~~~~~~~~~~~";
   write_file(path(), damaged);
-  RecordStore store(path());
+  RecordStore store = open();
   ASSERT_EQ(store.recrefresh().outcome, LoadOutcome::loaded);
   ASSERT_EQ(store.count(), 4u);
   EXPECT_EQ(store.table().record(1)[7], L"g~~h~~i");
@@ -625,7 +625,7 @@ TEST_F(RecordStoreTest, NoRecordCountLimit) {
   std::string bytes;
   for (int i = 0; i < 33000; ++i) bytes += line("n" + std::to_string(100000 + i));
   write_file(path(), bytes);
-  RecordStore store(path());
+  RecordStore store = open();
   ASSERT_EQ(store.recrefresh().outcome, LoadOutcome::loaded);
   EXPECT_EQ(store.count(), 33000u);
   ASSERT_TRUE(store.add(make(L"zzz")).ok());
@@ -644,7 +644,7 @@ TEST_F(RecordStoreTest, RoundTrips) {
     return text;
   };
 
-  RecordStore store(path());
+  RecordStore store = open();
   std::vector<Record> added;
   while (added.size() < 200) {
     Record record;
@@ -653,7 +653,7 @@ TEST_F(RecordStoreTest, RoundTrips) {
     ASSERT_TRUE(store.add(record).ok());
     added.push_back(record);
   }
-  RecordStore fresh(path());
+  RecordStore fresh = open();
   ASSERT_EQ(fresh.recrefresh().outcome, LoadOutcome::loaded);
   ASSERT_EQ(fresh.count(), added.size());
   std::vector<Record> loaded;
@@ -673,7 +673,7 @@ TEST_F(RecordStoreTest, RoundTrips) {
     std::string bytes(random() % 60, ' ');
     for (auto& b : bytes) b = bytes_alphabet[random() % bytes_alphabet.size()];
     write_file(path(), bytes);
-    RecordStore again(path());
+    RecordStore again = open();
     ASSERT_EQ(again.recrefresh().outcome, LoadOutcome::loaded);
     ASSERT_TRUE(again.update(make(L"no such name")).ok());
 

@@ -2,10 +2,36 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
+#include "store/ansi_text.h"
 #include "store/record_table.h"
 
 namespace perlwick {
 namespace {
+
+#ifdef _WIN32
+// Windows decodes with the system's code page: the made-up one is for the native tests.
+constexpr bool kDoubleByteCodePage[] = {false};
+void use_double_byte_code_page(bool) {}
+#else
+constexpr bool kDoubleByteCodePage[] = {false, true};
+#endif
+
+// The made-up code page of two bytes a character, for as long as this lives.
+class DoubleByteCodePage {
+ public:
+  DoubleByteCodePage() { use_double_byte_code_page(true); }
+  ~DoubleByteCodePage() { use_double_byte_code_page(false); }
+  DoubleByteCodePage(const DoubleByteCodePage&) = delete;
+  DoubleByteCodePage& operator=(const DoubleByteCodePage&) = delete;
+};
+
+std::wstring decoded(std::string_view bytes) {
+  std::wstring text;
+  decode_ansi(bytes, text);
+  return text;
+}
 
 // A record line whose name is name and whose other fields say which record it is.
 std::string line_for(const std::string& name) {
@@ -58,11 +84,21 @@ TEST(RecordTable, CountsLinesAsTheReaderDoes) {
 }
 
 TEST(RecordTable, ReadsTheNameUpToTheFirstSeparator) {
-  const RecordTable table = RecordTable::parse("Acme\r\nA~~~B~~\r\n~~x\r\nx~\r\n");
+  const std::string bytes = "Acme\r\nA~~~B~~\r\n~~x\r\nx~\r\n\x82~~~x\r\n";
+  const RecordTable table = RecordTable::parse(bytes);
   EXPECT_EQ(table.name(0), L"Acme");
   EXPECT_EQ(table.name(1), L"A");
   EXPECT_EQ(table.name(2), L"");
   EXPECT_EQ(table.name(3), L"x~");
+  EXPECT_EQ(table.name(4), L"\u201A");
+#ifndef _WIN32
+  // Where a character takes two bytes, a '~' that ends one is no separator.
+  const DoubleByteCodePage double_byte;
+  const RecordTable read = RecordTable::parse(bytes);
+  EXPECT_EQ(read.name(1), L"A");
+  EXPECT_EQ(read.name(3), L"x~");
+  EXPECT_EQ(read.name(4), L"\u827E");
+#endif
 }
 
 TEST(RecordTable, HoldsFarMoreThan32767Rows) {
@@ -199,54 +235,81 @@ std::size_t scan(const RecordTable& table, const std::wstring& key) {
 }
 
 // Each change is applied to the table in place (or as a whole new table, for a file that
-// is not one CR LF after every line) and leaves exactly the content it wrote; the index
-// then finds what a scan of every row finds.
+// is not one CR LF after every line, or a code page of two bytes a character) and leaves
+// exactly the content it wrote; the index then finds what a scan of every row finds.
 TEST(RecordTable, ChangesLeaveTheTableOfWhatTheyWroteAndTheIndexAgreesWithAScan) {
   enum class Edit { add, update, remove };
   struct Step {
     Edit edit;
     std::string name;
-    std::vector<std::size_t> rows;  // the change's rows, in the table before it
   };
+  // The names' bytes; "\x82a" and "\x82A" are one character of two bytes in lower and
+  // upper case in the code page of two bytes a character, and "\x82~" one ending in '~'.
   const Step steps[] = {
-      {Edit::add, "acme", {2}},
-      {Edit::add, "ACME", {3}},
-      {Edit::add, "", {0}},
-      {Edit::add, "Zed", {7}},
-      {Edit::update, "Acme", {1, 3, 4, 6}},
-      {Edit::add, "\xE9t\xE9", {8}},
-      {Edit::update, "nobody", {}},
-      {Edit::remove, "zed", {0, 2, 7}},
-      {Edit::add, "\xC9T\xC9", {6}},
-      {Edit::remove, "ACME", {0, 1, 2, 4}},
-      {Edit::remove, "nobody", {}},
+      {Edit::add, "acme"},
+      {Edit::add, "ACME"},
+      {Edit::add, ""},
+      {Edit::add, "Zed"},
+      {Edit::update, "Acme"},
+      {Edit::add, "\xE9t\xE9"},
+      {Edit::update, "nobody"},
+      {Edit::remove, "zed"},
+      {Edit::add, "\xC9T\xC9"},
+      {Edit::add, "\x82~\x82\x61"},
+      {Edit::update, "\x82~\x82\x41"},
+      {Edit::add, "x\x82~"},
+      {Edit::remove, "ACME"},
+      {Edit::remove, "nobody"},
+      {Edit::remove, "X\x82~"},
   };
   const RecordTable::Change::Kind kinds[] = {RecordTable::Change::Kind::add,
                                              RecordTable::Change::Kind::replace,
                                              RecordTable::Change::Kind::remove};
-  const std::vector<std::wstring> probes = {L"ACME",          L"",     L"ZED",
-                                            L"\u00C9T\u00C9", L"BETA", L"NOBODY"};
-  for (const std::string& start : {file_of({"Acme", "", "beta", "Acme"}),
-                                   std::string("Acme~~1\r\n\r\n~~2\rbeta~~3\nx\r\nAcme")}) {
-    RecordTable table = RecordTable::parse(start);
-    for (const Step& step : steps) {
-      std::wstring name(step.name.begin(), step.name.end());
-      for (auto& c : name) c = static_cast<wchar_t>(static_cast<unsigned char>(c));
-      const std::wstring key = name_key(name);
-      RecordTable::Change change =
-          step.edit == Edit::add      ? table.with_added(key, line_for(step.name))
-          : step.edit == Edit::update ? table.with_replaced(key, line_for(step.name))
-                                      : table.without(key);
-      EXPECT_EQ(change.kind(), kinds[static_cast<int>(step.edit)]) << step.name;
-      EXPECT_EQ(change.rows(), step.rows) << step.name;
-      table.make_room(change);
-      const std::string written = change.content(table);
-      table.apply(change);
-      EXPECT_EQ(table.bytes(), written) << step.name;
-      EXPECT_EQ(table.count(), RecordTable::parse(written).count()) << step.name;
-      for (const std::wstring& probe : probes) {
-        EXPECT_EQ(table.last_match(probe), scan(table, probe)) << step.name;
+  const std::string probes[] = {"ACME",          "",       "ZED",  "\xC9T\xC9", "BETA", "NOBODY",
+                                "\x82~\x82\x41", "X\x82~", "X\x82"};
+  for (const bool double_byte : kDoubleByteCodePage) {
+    std::optional<DoubleByteCodePage> code_page;
+    if (double_byte) code_page.emplace();
+    for (const std::string& start : {file_of({"Acme", "", "beta", "Acme", "\x82~"}),
+                                     std::string("Acme~~1\r\n\r\n~~2\rbeta~~3\nx\r\nAcme")}) {
+      RecordTable table = RecordTable::parse(start);
+      for (const Step& step : steps) {
+        SCOPED_TRACE((double_byte ? "two bytes a character: " : "") + step.name);
+        const std::wstring key = name_key(decoded(step.name));
+        // The rows an Update replaces or a Delete drops, as the name box's list follows them.
+        std::vector<std::size_t> rows;
+        for (std::size_t row = 0; row < table.count(); ++row) {
+          if (table.key(row) == key || (step.edit == Edit::remove && table.name(row).empty())) {
+            rows.push_back(row);
+          }
+        }
+        RecordTable::Change change =
+            step.edit == Edit::add      ? table.with_added(key, line_for(step.name))
+            : step.edit == Edit::update ? table.with_replaced(key, line_for(step.name))
+                                        : table.without(key);
+        EXPECT_EQ(change.kind(), kinds[static_cast<int>(step.edit)]);
+        if (step.edit != Edit::add) {
+          EXPECT_EQ(change.rows(), rows);
+        }
+        table.make_room(change);
+        const std::string written = change.content(table);
+        table.apply(change);
+        EXPECT_EQ(table.bytes(), written);
+        if (step.edit == Edit::add) {
+          // An Add names the row its line now has (as the table reads the line).
+          ASSERT_EQ(change.rows().size(), 1u);
+          EXPECT_EQ(table.name(change.rows()[0]),
+                    RecordTable::parse(line_for(step.name) + "\r\n").name(0));
+        }
+        EXPECT_EQ(table.count(), RecordTable::parse(written).count());
+        for (const std::string& probe : probes) {
+          const std::wstring probe_key = name_key(decoded(probe));
+          EXPECT_EQ(table.last_match(probe_key), scan(table, probe_key)) << probe;
+        }
       }
+      // Update found the name of characters of two bytes in the other case.
+      EXPECT_NE(table.bytes().find(line_for("\x82~\x82\x41")), std::string::npos);
+      EXPECT_EQ(table.bytes().find(line_for("\x82~\x82\x61")), std::string::npos);
     }
   }
 }

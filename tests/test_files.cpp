@@ -7,10 +7,12 @@
 namespace perlwick::testing {
 
 TempDir::TempDir() {
+  // Tests run side by side: each makes a folder of its own, never one that is already there.
   std::random_device random;
-  path_ = std::filesystem::temp_directory_path() /
-          ("perlwick-test-" + std::to_string(random()) + std::to_string(random()));
-  std::filesystem::create_directories(path_);
+  do {
+    path_ = std::filesystem::temp_directory_path() /
+            ("perlwick-test-" + std::to_string(random()) + std::to_string(random()));
+  } while (!std::filesystem::create_directory(path_));
 }
 
 TempDir::~TempDir() {

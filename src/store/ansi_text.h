@@ -35,4 +35,14 @@ bool ansi_is_lead_byte(unsigned char byte);
 // Maps text to upper case in place, one character for one.
 void upper_case_in_place(std::wstring& text);
 
+#ifndef _WIN32
+// Builds without the Windows API only, so that the code for code pages of two bytes a
+// character runs natively: while true, the ANSI code page is a made-up one of that kind.
+// The bytes 0x81 to 0xFE lead a character of two bytes, lead * 256 + trail, whose trail
+// byte (0x40 to 0xFE, '~' among them) makes it lower case when it is a to z and upper case
+// when A to Z; every other byte is the character of its value. A lead byte without a
+// trail decodes to U+FFFD.
+void use_double_byte_code_page(bool use);
+#endif
+
 }  // namespace perlwick

@@ -363,10 +363,15 @@ void Program::type(int id, std::wstring_view text) const {
 }
 
 void Program::bring_to_foreground() const {
-  if (GetForegroundWindow() != window_) SetForegroundWindow(window_);
-  if (!wait_until([&] { return GetForegroundWindow() == window_; })) {
-    fail("the program's window does not come to the foreground");
-  }
+  // Wine may still hear of an earlier change of the focus from the display and take the
+  // foreground from the window again (see settle_display): the window is in the foreground
+  // once it still is after the display has caught up.
+  const bool in_front = wait_until([&] {
+    if (GetForegroundWindow() != window_) SetForegroundWindow(window_);
+    settle_display();
+    return GetForegroundWindow() == window_;
+  });
+  if (!in_front) fail("the program's window does not come to the foreground");
 }
 
 void Program::press_key(WORD key, bool shift, bool alt) const {
@@ -464,6 +469,19 @@ void Program::settle_posted() const {
   }
 }
 
+void Program::settle_display() const {
+  // The program's requests have reached the display once it has been through its message
+  // loop again. Reading a pixel of the screen is a round trip to the display, which answers
+  // it after the requests it already has; the second one also after those of the program
+  // that arrived while the first was being answered. What the display told the program
+  // meanwhile is then waiting for it, and it takes that before the next posted message.
+  settle_posted();
+  const HDC screen = GetDC(nullptr);
+  for (int i = 0; i < 2; ++i) (void)GetPixel(screen, 0, 0);
+  ReleaseDC(nullptr, screen);
+  settle_posted();
+}
+
 std::optional<MessageBoxInfo> Program::message_box() const {
   struct Search {
     HWND owner;
@@ -501,6 +519,9 @@ MessageBoxInfo Program::wait_for_message_box() const {
   if (!wait_until([&] { return (box = message_box()).has_value(); })) {
     fail("no message box appeared");
   }
+  // The box has taken the focus from the window: the display has told that to the program
+  // before anything else changes the focus.
+  settle_display();
   return *box;
 }
 
@@ -509,7 +530,7 @@ void Program::press_ok(const MessageBoxInfo& box) const {
   if (ok == nullptr) fail("the message box has no OK button");
   PostMessageW(ok, BM_CLICK, 0, 0);
   if (!wait_until([&] { return !IsWindow(box.hwnd); })) fail("the message box did not close");
-  settle();
+  settle_display();
 }
 
 Rect Program::window_rect() const {
@@ -542,10 +563,11 @@ bool Program::minimized() const {
 }
 
 void Program::post_tray_callback(LPARAM mouse_message) const {
+  settle_display();
   if (!PostMessageW(window_, WM_MOUSEMOVE, 1, mouse_message)) {
     fail("cannot post the tray callback" + error_text(GetLastError()));
   }
-  settle_posted();
+  settle_display();
 }
 
 bool Program::running() const {

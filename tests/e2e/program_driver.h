@@ -153,11 +153,19 @@ class Program {
   // Waits until the window's thread has handled every message posted to it before now,
   // those it posted itself included.
   void settle_posted() const;
+  // Waits until the display has carried out what the program asked of it so far (a window
+  // shown or hidden, the keyboard focus given) and the program has handled what the display
+  // told it back. Wine hears of a change of the focus from the display only afterwards: a
+  // focus change it hears of late, after the program has moved the focus again, takes the
+  // activation away from the program.
+  void settle_display() const;
 
   // The message box the program shows, if one is open.
   std::optional<MessageBoxInfo> message_box() const;
+  // Waits until the program shows a message box and the display has caught up with it.
   MessageBoxInfo wait_for_message_box() const;
-  // Presses the box's OK button and waits until the box is gone.
+  // Presses the box's OK button and waits until the box is gone and the display has caught
+  // up with that.
   void press_ok(const MessageBoxInfo& box) const;
 
   // The window's outer rectangle on the screen, frame included.
@@ -170,8 +178,9 @@ class Program {
   bool visible() const;
   bool minimized() const;
   // Posts the tray icon's mouse callback to the window as the shell does: the callback
-  // message (WM_MOUSEMOVE) with the icon's id and the mouse message in lParam; waits until
-  // the program has handled it.
+  // message (WM_MOUSEMOVE) with the icon's id and the mouse message in lParam, once the
+  // display has caught up with the program, as it has long before a user's press; waits
+  // until the program has handled it and the display has caught up again.
   void post_tray_callback(LPARAM mouse_message) const;
 
   bool running() const;

@@ -317,8 +317,11 @@ TEST(DateJoined, HidingTheWindowOrSwitchingToAnotherProgramChecksNothing) {
   EXPECT_FALSE(box_appears(program));
   EXPECT_EQ(program.text(ids::Text7), L"hello");
 
-  // Another program's window becomes the active one, then the user comes back.
+  // Another program's window becomes the active one, then the user comes back. The focus
+  // the program has just given the box reaches the display first, as it has long before a
+  // user switches.
   type_date(program, L"hello");
+  program.settle_display();
   const HWND other =
       CreateWindowExW(0, L"Static", L"Another program", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 300, 100,
                       300, 200, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);

@@ -47,6 +47,6 @@ function(perlwick_run_in_wine target)
     set_tests_properties(${arg_UNPARSED_ARGUMENTS} PROPERTIES
       FIXTURES_REQUIRED ${fixture}
       TIMEOUT 60
-      ENVIRONMENT "WINEPREFIX=${dir}/prefix;WINEDEBUG=-all")
+      ENVIRONMENT "WINEPREFIX=${dir}/prefix;WINEDEBUG=-all,err+all")
   endif()
 endfunction()

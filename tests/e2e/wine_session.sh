@@ -196,7 +196,32 @@ case $command in
     DISPLAY=$(session_display)
     export DISPLAY
     [ ! -f "$dir/ordinary-account" ] || prepare_records_file
-    exec "${as_account[@]}" wine "$@"
+    # Wine's own errors are shown (there are none while all goes well), so that a program
+    # Wine could not start says why; and a program that ended without a word, as one that
+    # was ended from outside, is told apart by its exit code.
+    export WINEDEBUG=-all,err+all
+    # Now and then Wine cannot start a program at all: the system has put something at the
+    # fixed address where Wine maps the data it shares with every process, and the process
+    # ends before any of its code has run ("failed to map the shared user data"). Only that
+    # start is tried again, at most twice, and said; every other failure stands.
+    errors=$(mktemp "$dir/run-errors.XXXXXX")
+    exec 3>&1
+    for attempt in 1 2 3; do
+      # The program's output as it comes; its errors also into a file.
+      set +e
+      "${as_account[@]}" wine "$@" 2>&1 1>&3 3>&- | tee "$errors" >&2
+      status=${PIPESTATUS[0]}
+      set -e
+      if [ "$status" -eq 0 ] || [ "$attempt" -eq 3 ] ||
+        ! grep -q "failed to map the shared user data" "$errors"; then
+        break
+      fi
+      message="wine_session: Wine could not start $1 or a program it started (attempt $attempt)"
+      echo "$message; starting it again" | tee -a "$dir/wine.log" >&2
+    done
+    rm -f "$errors"
+    [ "$status" -eq 0 ] || echo "wine_session: $1 ended with exit code $status" >&2
+    exit "$status"
     ;;
   *)
     echo "wine_session: unknown command $command" >&2

@@ -2,7 +2,8 @@
 // fails, an untouched table writes every non-empty line back exactly, and each edit
 // changes only what it must and keeps every other line in its order.
 //
-// Input: one byte choosing the edit, the name up to the first NUL byte, then the file.
+// Input: one byte choosing the edit and the code page (one byte a character, or two), the
+// name up to the first NUL byte, then the file.
 
 #include <cstdint>
 #include <cstdlib>
@@ -40,6 +41,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::size_t nul = input.find('\0');
   const std::string_view name_bytes = input.substr(0, nul);
   const std::string_view file = nul == std::string_view::npos ? input : input.substr(nul + 1);
+  const int edit = data[0] % 3;
+  perlwick::use_double_byte_code_page(data[0] / 3 % 2 == 1);
 
   const RecordTable table = RecordTable::parse(std::string(file));
   const std::vector<std::string_view> lines = lines_of(file);
@@ -62,7 +65,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   require(table.last_match(key) == last);
 
   std::vector<std::string_view> out;
-  switch (data[0] % 3) {
+  switch (edit) {
     case 0: {  // Add: one new line, directly before the first row whose key sorts after.
       const std::string content = table.with_added(key, new_line).content(table);
       out = lines_of(content);
@@ -98,9 +101,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   // The same change applied to the table leaves the table of what it wrote, whose index
   // finds what a scan finds.
   RecordTable edited = RecordTable::parse(std::string(file));
-  RecordTable::Change change = data[0] % 3 == 0   ? edited.with_added(key, new_line)
-                               : data[0] % 3 == 1 ? edited.with_replaced(key, new_line)
-                                                  : edited.without(key);
+  RecordTable::Change change = edit == 0   ? edited.with_added(key, new_line)
+                               : edit == 1 ? edited.with_replaced(key, new_line)
+                                           : edited.without(key);
   edited.make_room(change);
   const std::string written = change.content(edited);
   edited.apply(change);
