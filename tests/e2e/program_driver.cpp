@@ -432,7 +432,8 @@ void Program::choose_from_list(int index) const {
   for (int step = 0; step < 100; ++step) {
     const auto current = static_cast<int>(send(combo, CB_GETCURSEL, 0, 0));
     if (current == index) {
-      settle();
+      // The program handles a choice with a message it posts to itself.
+      settle_posted();
       return;
     }
     press_key(current < index ? VK_DOWN : VK_UP);

@@ -141,7 +141,7 @@ class Program {
   // Clicks a control with the mouse, in its middle, once the window is in the foreground.
   void click_with_mouse(int id) const;
   // Chooses an item from the name box's list with the keyboard, as the user does with the
-  // arrow keys in the closed drop-down box.
+  // arrow keys in the closed drop-down box; returns once the program has handled the choice.
   void choose_from_list(int index) const;
   // Presses a button and waits until the program has handled the press.
   void click(int id) const;
