@@ -14,7 +14,7 @@ namespace perlwick {
 void decode_ansi(std::string_view bytes, std::wstring& out);
 
 // Appends the ANSI form of text to out. Returns false when some character has no exact
-// form in the code page (nothing is substituted then; out holds unspecified bytes).
+// form in the code page (nothing is substituted then; what out holds is of no use).
 bool encode_ansi(std::wstring_view text, std::string& out);
 
 // When every byte is one character of the ANSI code page (Windows-1252 and the other

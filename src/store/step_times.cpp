@@ -2,13 +2,13 @@
 
 #ifdef PERLWICK_STEP_TIMES
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 
 #ifdef _WIN32
 #include <windows.h>
-#else
-#include <time.h>
 #endif
 
 namespace perlwick::step_times {
@@ -20,11 +20,10 @@ struct Moment {
 };
 
 Moment now() {
+  const double wall_ms =
+      std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now().time_since_epoch())
+          .count();
 #ifdef _WIN32
-  LARGE_INTEGER counter{};
-  LARGE_INTEGER frequency{};
-  QueryPerformanceCounter(&counter);
-  QueryPerformanceFrequency(&frequency);
   FILETIME created{};
   FILETIME ended{};
   FILETIME kernel{};
@@ -34,17 +33,10 @@ Moment now() {
     return static_cast<double>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) |
                                t.dwLowDateTime);
   };
-  return {static_cast<double>(counter.QuadPart) * 1000.0 / static_cast<double>(frequency.QuadPart),
-          (ticks(kernel) + ticks(user)) / 10'000.0};
+  return {wall_ms, (ticks(kernel) + ticks(user)) / 10'000.0};
 #else
-  timespec wall{};
-  timespec cpu{};
-  clock_gettime(CLOCK_MONOTONIC, &wall);
-  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &cpu);
-  const auto ms = [](const timespec& t) {
-    return static_cast<double>(t.tv_sec) * 1000.0 + static_cast<double>(t.tv_nsec) / 1e6;
-  };
-  return {ms(wall), ms(cpu)};
+  // The program has one thread: its processor time is the process's.
+  return {wall_ms, static_cast<double>(std::clock()) * 1000.0 / CLOCKS_PER_SEC};
 #endif
 }
 
