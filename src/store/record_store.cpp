@@ -221,8 +221,8 @@ Status RecordStore::finish_pending_save(std::wstring* notice) {
     files_.remove(copy_path);
     return Status();
   }
+  const std::span<const std::string_view> after(&copy.after, 1);
   if (copy.state == PendingCopy::State::complete) {
-    const std::span<const std::string_view> after(&copy.after, 1);
     bool fits = true;
     std::uint64_t size = 0;
     const ReadResult records = files_.read_each(path_, [&](std::string_view chunk) {
@@ -251,7 +251,6 @@ Status RecordStore::finish_pending_save(std::wstring* notice) {
   const std::filesystem::path aside = unused_name(private_folder_, L"unfinished change");
   if (copy.state == PendingCopy::State::complete) {
     CreateResult created = files_.create_new(aside, {});
-    const std::span<const std::string_view> after(&copy.after, 1);
     Status kept = created.file ? fill(*created.file, after) : Status::failure(created.reason);
     created.file.reset();
     if (!kept.ok()) {
