@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "window/win32_handles.h"
+#include "win32/owned.h"
 
 namespace perlwick::win32 {
 

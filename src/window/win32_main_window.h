@@ -17,7 +17,7 @@
 #include "tray/shell_tray_win32.h"
 #include "window/form1.h"
 #include "window/win32_controls.h"
-#include "window/win32_handles.h"
+#include "win32/owned.h"
 #include "window/win32_layout.h"
 
 namespace perlwick::win32 {
