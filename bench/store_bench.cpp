@@ -68,10 +68,11 @@ void BM_BaselineCopy(benchmark::State& state) {
   for (auto _ : state) {
     std::string bytes;
     (void)files.read_all(path, bytes);
-    perlwick::CreateResult created = files.create_or_empty(copy);
-    (void)created.file->write(bytes);
-    (void)created.file->flush();
-    (void)created.file->close();
+    std::unique_ptr<perlwick::WritableFile> created;
+    (void)files.create_or_empty(copy, created);
+    (void)created->write(bytes);
+    (void)created->flush();
+    (void)created->close();
   }
   fs::remove(copy);
 }

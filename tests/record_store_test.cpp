@@ -13,6 +13,7 @@
 #include "store/pending_save.h"
 #include "store/record_store.h"
 #include "test_files.h"
+#include "window/messages.h"
 
 namespace perlwick {
 namespace {
@@ -114,7 +115,7 @@ TEST_F(RecordStoreTest, ARecordThatCannotBeStoredIsRefusedAndNothingIsWritten) {
   trailing[2] = L"http://x/~";
   const Status status = store.update(trailing);
   ASSERT_FALSE(status.ok());
-  EXPECT_NE(status.message().find(L"Affiliate Link"), std::wstring::npos);
+  EXPECT_NE(text_of(status).find(L"Affiliate Link"), std::wstring::npos);
   EXPECT_EQ(contents(), line("Acme"));
   EXPECT_EQ(dir_.file_count(), 1u);
 }
@@ -143,9 +144,9 @@ TEST_F(RecordStoreTest, AFailedRewriteChangesNothing) {
     for (const Status& status :
          {store.add(make(L"New")), store.update(make(L"acme")), store.remove(L"Beta")}) {
       ASSERT_FALSE(status.ok());
-      EXPECT_NE(status.message().find(c.says), std::wstring::npos) << status.message().size();
-      EXPECT_NE(status.message().find(L"injected"), std::wstring::npos);
-      EXPECT_NE(status.message().find(L"not changed"), std::wstring::npos);
+      EXPECT_NE(text_of(status).find(c.says), std::wstring::npos) << text_of(status).size();
+      EXPECT_NE(text_of(status).find(L"injected"), std::wstring::npos);
+      EXPECT_NE(text_of(status).find(L"not changed"), std::wstring::npos);
     }
     EXPECT_EQ(contents(), before);
     EXPECT_EQ(dir_.file_count(), 1u) << "a temporary file was left behind";
@@ -174,11 +175,11 @@ TEST_F(RecordStoreTest, AnUnreadableFileIsNeverOverwritten) {
   files.fail(Step::read);
   const LoadResult load = store.recrefresh();
   EXPECT_EQ(load.outcome, LoadOutcome::failed);
-  EXPECT_NE(load.message.find(L"injected read failure"), std::wstring::npos);
+  EXPECT_NE(text_of(load.message).find(L"injected read failure"), std::wstring::npos);
 
   const Status status = store.add(make(L"Beta"));
   ASSERT_FALSE(status.ok());
-  EXPECT_NE(status.message().find(L"Nothing was saved"), std::wstring::npos);
+  EXPECT_NE(text_of(status).find(L"Nothing was saved"), std::wstring::npos);
   EXPECT_EQ(files.calls(Step::create), 0);
   EXPECT_EQ(contents(), line("Acme"));
 
@@ -252,7 +253,7 @@ TEST_F(RecordStoreTest, AFailedRewriteInPlaceChangesNothing) {
       files.fail(c.step, 1, 0, c.in_records_file ? path() : std::filesystem::path());
       const Status status = store.add(make(name));
       ASSERT_FALSE(status.ok());
-      EXPECT_NE(status.message().find(L"not changed"), std::wstring::npos);
+      EXPECT_NE(text_of(status).find(L"not changed"), std::wstring::npos);
       EXPECT_EQ(contents(), before);
       EXPECT_EQ(pending_copies(), 0u);
       EXPECT_EQ(store.count(), 2u);
@@ -297,7 +298,7 @@ TEST_F(RecordStoreTest, ARewriteInPlaceEndedAtAnyMomentIsFinishedOrUndoneAtTheNe
       RecordStore restarted = open();
       const LoadResult loaded = restarted.recrefresh();
       ASSERT_EQ(loaded.outcome, LoadOutcome::loaded);
-      EXPECT_EQ(loaded.message, L"");
+      EXPECT_EQ(text_of(loaded.message), L"");
       EXPECT_EQ(contents(), c.finished ? after : before);
       EXPECT_EQ(restarted.count(), c.finished ? 3u : 2u);
       EXPECT_EQ(pending_copies(), 0u);
@@ -350,7 +351,7 @@ TEST_F(RecordStoreTest, APendingCopyIsFinishedOnlyOverWhatItsSaveLeft) {
     EXPECT_EQ(pending_copies(), 0u);
     const std::filesystem::path aside = private_.file("records (unfinished change 1).txt");
     EXPECT_EQ(std::filesystem::exists(aside), c.set_aside);
-    EXPECT_EQ(loaded.message.find(aside.wstring()) != std::wstring::npos, c.set_aside);
+    EXPECT_EQ(text_of(loaded.message).find(aside.wstring()) != std::wstring::npos, c.set_aside);
     if (c.set_aside && c.copy == good) {
       EXPECT_EQ(read_file(aside), after);
     }
@@ -366,7 +367,7 @@ TEST_F(RecordStoreTest, NoRecordsFileInAFolderThatRefusesNewFilesIsExplained) {
   ASSERT_FALSE(status.ok());
   for (const wchar_t* says : {L"does not exist", L"only administrators", L"installer",
                               L"as administrator", L"Nothing was saved"}) {
-    EXPECT_NE(status.message().find(says), std::wstring::npos) << says;
+    EXPECT_NE(text_of(status).find(says), std::wstring::npos) << says;
   }
   EXPECT_EQ(dir_.file_count(), 0u);
 }
@@ -379,7 +380,7 @@ TEST_F(RecordStoreTest, AReadOnlyRecordsFileIsNeverChanged) {
   for (const Status& status :
        {store.add(make(L"New")), store.update(make(L"Acme", L"x")), store.remove(L"Acme")}) {
     ASSERT_FALSE(status.ok());
-    EXPECT_NE(status.message().find(L"marked read-only"), std::wstring::npos);
+    EXPECT_NE(text_of(status).find(L"marked read-only"), std::wstring::npos);
   }
   std::filesystem::permissions(path(), std::filesystem::perms(0644));
   EXPECT_EQ(contents(), line("Acme"));
@@ -407,9 +408,10 @@ class OtherCopySaving {
  public:
   OtherCopySaving(const std::filesystem::path& records, const std::filesystem::path& folder) {
     holder_ = std::thread([this, records, folder] {
-      LockResult lock = native_file_system().lock(records_file_key(records), folder,
-                                                  std::chrono::milliseconds(5000));
-      taken_.set_value(lock.lock != nullptr);
+      std::unique_ptr<EditLock> lock;
+      (void)native_file_system().lock(records_file_key(records), folder,
+                                      std::chrono::milliseconds(5000), lock);
+      taken_.set_value(lock != nullptr);
       done_.get_future().wait();
     });
     EXPECT_TRUE(taken_.get_future().get());
@@ -461,7 +463,7 @@ TEST_F(RecordStoreTest, AnEditWaitsABoundedTimeForAnotherCopyThatIsSaving) {
     OtherCopySaving other(path(), private_.path());
     const Status status = store.add(make(L"Beta"));
     ASSERT_FALSE(status.ok());
-    EXPECT_NE(status.message().find(L"Another copy of Perlwick is saving"), std::wstring::npos);
+    EXPECT_NE(text_of(status).find(L"Another copy of Perlwick is saving"), std::wstring::npos);
     EXPECT_EQ(contents(), line("Acme"));
     // Catching up does not wait for it.
     EXPECT_EQ(store.catch_up().outcome, LoadOutcome::loaded);
@@ -531,10 +533,10 @@ TEST_F(RecordStoreTest, WhatAnInterruptedSwapLeftIsNeverDeletedAsTheOnlyCopy) {
     EXPECT_EQ(dir_.file_count(), (c.then ? 1u : 0u) + (c.kept ? 1u : 0u));
     if (c.kept) {
       EXPECT_EQ(read_file(dir_.file(c.kept)), both);
-      EXPECT_NE(loaded.message.find(dir_.file(c.kept).wstring()), std::wstring::npos);
+      EXPECT_NE(text_of(loaded.message).find(dir_.file(c.kept).wstring()), std::wstring::npos);
       std::filesystem::remove(dir_.file(c.kept));
     } else {
-      EXPECT_EQ(loaded.message, L"");
+      EXPECT_EQ(text_of(loaded.message), L"");
     }
   }
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "store/records_format.h"
+#include "window/messages.h"
 
 namespace perlwick {
 namespace {
@@ -121,7 +122,7 @@ TEST(CheckRecordText, RefusesWhatTheFileCannotHold) {
       EXPECT_TRUE(status.ok()) << c.field;
     } else {
       ASSERT_FALSE(status.ok()) << c.field;
-      EXPECT_NE(status.message().find(c.mentions), std::wstring::npos) << c.field;
+      EXPECT_NE(text_of(status).find(c.mentions), std::wstring::npos) << c.field;
     }
   }
 }

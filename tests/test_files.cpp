@@ -77,8 +77,8 @@ class FaultyFile final : public WritableFile {
   FaultyFileSystem& owner_;
 };
 
-CreateResult injected(std::wstring_view what) {
-  return {nullptr, false, L"injected " + std::wstring(what) + L" failure"};
+Status injected(std::wstring_view what) {
+  return Status::failure(L"injected " + std::wstring(what) + L" failure");
 }
 
 }  // namespace
@@ -100,32 +100,35 @@ bool FaultyFileSystem::strikes(Step step, const std::filesystem::path& file) {
   return true;
 }
 
-CreateResult FaultyFileSystem::wrap(CreateResult created) {
-  if (created.file) created.file = std::make_unique<FaultyFile>(std::move(created.file), *this);
+Status FaultyFileSystem::wrap(Status created, std::unique_ptr<WritableFile>& file) {
+  if (file) file = std::make_unique<FaultyFile>(std::move(file), *this);
   return created;
 }
 
-ReadResult FaultyFileSystem::read_each(const std::filesystem::path& path,
-                                       const std::function<bool(std::string_view)>& take) {
-  if (strikes(Step::read)) return {ReadOutcome::failed, L"injected read failure"};
+Status FaultyFileSystem::read_each(const std::filesystem::path& path,
+                                   const std::function<bool(std::string_view)>& take) {
+  if (strikes(Step::read)) return injected(L"read");
   return native_file_system().read_each(path, take);
 }
 
-CreateResult FaultyFileSystem::create_new(const std::filesystem::path& path,
-                                          const std::filesystem::path& like_file) {
+Status FaultyFileSystem::create_new(const std::filesystem::path& path,
+                                    const std::filesystem::path& like_file,
+                                    std::unique_ptr<WritableFile>& file) {
   if (strikes(Step::create, path)) return injected(L"create");
-  if (refuse_new_files_) return {nullptr, true, L"Access denied (injected)"};
-  return wrap(native_file_system().create_new(path, like_file));
+  if (refuse_new_files_) return Status::failure(Failure::refused, L"Access denied (injected)");
+  return wrap(native_file_system().create_new(path, like_file, file), file);
 }
 
-CreateResult FaultyFileSystem::create_or_empty(const std::filesystem::path& path) {
+Status FaultyFileSystem::create_or_empty(const std::filesystem::path& path,
+                                         std::unique_ptr<WritableFile>& file) {
   if (strikes(Step::create, path)) return injected(L"create");
-  return wrap(native_file_system().create_or_empty(path));
+  return wrap(native_file_system().create_or_empty(path, file), file);
 }
 
-CreateResult FaultyFileSystem::open_in_place(const std::filesystem::path& path) {
+Status FaultyFileSystem::open_in_place(const std::filesystem::path& path,
+                                       std::unique_ptr<WritableFile>& file) {
   if (strikes(Step::open, path)) return injected(L"open");
-  return wrap(native_file_system().open_in_place(path));
+  return wrap(native_file_system().open_in_place(path, file), file);
 }
 
 Status FaultyFileSystem::replace(const std::filesystem::path& replacement,
@@ -147,10 +150,9 @@ std::vector<std::filesystem::path> FaultyFileSystem::files_starting_with(
   return native_file_system().files_starting_with(folder, prefix);
 }
 
-LockResult FaultyFileSystem::lock(std::wstring_view key,
-                                  const std::filesystem::path& private_folder,
-                                  std::chrono::milliseconds wait) {
-  return native_file_system().lock(key, private_folder, wait);
+Status FaultyFileSystem::lock(std::wstring_view key, const std::filesystem::path& private_folder,
+                              std::chrono::milliseconds wait, std::unique_ptr<EditLock>& lock) {
+  return native_file_system().lock(key, private_folder, wait, lock);
 }
 
 bool FaultyFileSystem::is_read_only(const std::filesystem::path& path) {

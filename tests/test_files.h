@@ -66,20 +66,22 @@ class FaultyFileSystem final : public FileSystem {
   }
   int calls(Step step) const { return calls_[static_cast<int>(step)]; }
 
-  ReadResult read_each(const std::filesystem::path& path,
-                       const std::function<bool(std::string_view)>& take) override;
-  CreateResult create_new(const std::filesystem::path& path,
-                          const std::filesystem::path& like_file) override;
-  CreateResult create_or_empty(const std::filesystem::path& path) override;
-  CreateResult open_in_place(const std::filesystem::path& path) override;
+  Status read_each(const std::filesystem::path& path,
+                   const std::function<bool(std::string_view)>& take) override;
+  Status create_new(const std::filesystem::path& path, const std::filesystem::path& like_file,
+                    std::unique_ptr<WritableFile>& file) override;
+  Status create_or_empty(const std::filesystem::path& path,
+                         std::unique_ptr<WritableFile>& file) override;
+  Status open_in_place(const std::filesystem::path& path,
+                       std::unique_ptr<WritableFile>& file) override;
   Status replace(const std::filesystem::path& replacement,
                  const std::filesystem::path& target) override;
   void remove(const std::filesystem::path& path) override;
   FileStamp stamp(const std::filesystem::path& path) override;
   std::vector<std::filesystem::path> files_starting_with(const std::filesystem::path& folder,
                                                          std::wstring_view prefix) override;
-  LockResult lock(std::wstring_view key, const std::filesystem::path& private_folder,
-                  std::chrono::milliseconds wait) override;
+  Status lock(std::wstring_view key, const std::filesystem::path& private_folder,
+              std::chrono::milliseconds wait, std::unique_ptr<EditLock>& lock) override;
   bool is_read_only(const std::filesystem::path& path) override;
   Status make_folder(const std::filesystem::path& path) override;
   std::filesystem::path private_folder() override;
@@ -94,7 +96,7 @@ class FaultyFileSystem final : public FileSystem {
   }
 
  private:
-  CreateResult wrap(CreateResult created);
+  Status wrap(Status created, std::unique_ptr<WritableFile>& file);
 
   std::optional<Step> failing_;
   int times_ = -1;

@@ -2,7 +2,7 @@
 
 namespace perlwick {
 
-ReadResult FileSystem::read_all(const std::filesystem::path& path, std::string& bytes) {
+Status FileSystem::read_all(const std::filesystem::path& path, std::string& bytes) {
   bytes.clear();
   // The table edits these bytes in place: a little room spares a copy of them later.
   if (const FileStamp entry = stamp(path); entry.exists) {

@@ -1,7 +1,10 @@
 #pragma once
 
 // The file operations the record store needs, behind one interface so that tests can
-// make any step fail. Every failure carries the operating system's reason as text.
+// make any step fail. Every failure carries the operating system's reason as text, and
+// its kind where the store acts on it: a file that is missing (reads), a folder that
+// refuses new files, a name that is taken, a protection that cannot be given (creation),
+// or a lock that another copy holds.
 
 #include <chrono>
 #include <cstdint>
@@ -16,13 +19,6 @@
 
 namespace perlwick {
 
-enum class ReadOutcome { read, missing, failed };
-
-struct ReadResult {
-  ReadOutcome outcome = ReadOutcome::failed;
-  std::wstring reason;  // the system's reason when the outcome is failed
-};
-
 // A file being written from its start; it is closed (if still open) when destroyed.
 class WritableFile {
  public:
@@ -34,18 +30,6 @@ class WritableFile {
   // Pushes everything written so far through to the disk.
   virtual Status flush() = 0;
   virtual Status close() = 0;
-};
-
-// A new file, or why there is none. Refused means the folder does not let this account
-// create files in it (as the top of drive C: for a program that is not run as
-// administrator); taken, that a file of that name exists; unprotected, that the new file
-// could not be given the protection it was to have; every other reason is a failure.
-struct CreateResult {
-  std::unique_ptr<WritableFile> file;
-  bool refused = false;
-  std::wstring reason;
-  bool taken = false;
-  bool unprotected = false;
 };
 
 // What a file's entry says of it: enough to tell, cheaply, whether it has changed.
@@ -69,33 +53,31 @@ class EditLock {
   virtual ~EditLock() = default;
 };
 
-// The lock, or why there is none: busy when another copy held it for the whole wait.
-struct LockResult {
-  std::unique_ptr<EditLock> lock;
-  bool busy = false;
-  std::wstring reason;
-};
-
 class FileSystem {
  public:
   virtual ~FileSystem() = default;
 
   // Reads a file from its start to its end, handing each chunk to take; take returns false
-  // to stop early.
-  virtual ReadResult read_each(const std::filesystem::path& path,
-                               const std::function<bool(std::string_view)>& take) = 0;
+  // to stop early. Fails as missing when there is no such file.
+  virtual Status read_each(const std::filesystem::path& path,
+                           const std::function<bool(std::string_view)>& take) = 0;
   // Reads a whole file into bytes, with room to grow by a little.
-  ReadResult read_all(const std::filesystem::path& path, std::string& bytes);
-  // Creates a new file, where none of that name exists. When like_file exists, the new
-  // file has its protection from the start: its owner, its access rights and its
-  // attributes. Where that cannot be given, there is no new file (unprotected).
-  virtual CreateResult create_new(const std::filesystem::path& path,
-                                  const std::filesystem::path& like_file) = 0;
+  Status read_all(const std::filesystem::path& path, std::string& bytes);
+  // Creates a new file, where none of that name exists (else it fails as taken; as refused
+  // where the folder does not let this account create files, as the top of drive C: for
+  // a program that is not run as administrator). When like_file exists, the new file has
+  // its protection from the start: its owner, its access rights and its attributes. Where
+  // that cannot be given, there is no new file (unprotected).
+  virtual Status create_new(const std::filesystem::path& path,
+                            const std::filesystem::path& like_file,
+                            std::unique_ptr<WritableFile>& file) = 0;
   // Creates path, or empties it when it exists.
-  virtual CreateResult create_or_empty(const std::filesystem::path& path) = 0;
+  virtual Status create_or_empty(const std::filesystem::path& path,
+                                 std::unique_ptr<WritableFile>& file) = 0;
   // Opens an existing file to write it anew from its start. The file stays the same file,
   // with its access rights and attributes.
-  virtual CreateResult open_in_place(const std::filesystem::path& path) = 0;
+  virtual Status open_in_place(const std::filesystem::path& path,
+                               std::unique_ptr<WritableFile>& file) = 0;
   // Moves replacement to target's name in one step, replacing target where it exists: at
   // every moment target's name holds either the old file or the new one. The file keeps
   // its own protection. The move is on the disk when this returns.
@@ -109,10 +91,10 @@ class FileSystem {
   virtual std::vector<std::filesystem::path> files_starting_with(
       const std::filesystem::path& folder, std::wstring_view prefix) = 0;
   // Takes the lock that one copy of the program holds while it edits the records file
-  // that key names (records_file_key), waiting up to wait while another copy holds it.
-  // The lock may need a file in private_folder.
-  virtual LockResult lock(std::wstring_view key, const std::filesystem::path& private_folder,
-                          std::chrono::milliseconds wait) = 0;
+  // that key names (records_file_key), waiting up to wait while another copy holds it
+  // (then it fails as busy). The lock may need a file in private_folder.
+  virtual Status lock(std::wstring_view key, const std::filesystem::path& private_folder,
+                      std::chrono::milliseconds wait, std::unique_ptr<EditLock>& lock) = 0;
   // Whether the file is marked read-only (false when it does not exist).
   virtual bool is_read_only(const std::filesystem::path& path) = 0;
   // Creates a folder and the folders above it that are missing.

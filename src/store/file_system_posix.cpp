@@ -14,6 +14,7 @@
 #include <system_error>
 #include <thread>
 
+#include "common/scope_exit.h"
 #include "store/file_system.h"
 
 namespace perlwick {
@@ -31,13 +32,12 @@ Status os_failure(int error) {
   return Status::failure(reason_of(error));
 }
 
-// The folder does not let this account create files in it.
-bool is_refusal(int error) {
-  return error == EACCES || error == EPERM || error == EROFS;
-}
-
-CreateResult no_file(int error) {
-  return {nullptr, is_refusal(error), reason_of(error)};
+// Why a file could not be created or opened for writing.
+Status not_opened(int error) {
+  Failure kind = Failure::other;
+  if (error == EACCES || error == EPERM || error == EROFS) kind = Failure::refused;
+  if (error == EEXIST) kind = Failure::taken;
+  return Status::failure(kind, reason_of(error));
 }
 
 class PosixFile final : public WritableFile {
@@ -107,65 +107,66 @@ class PosixLock final : public EditLock {
 
 class PosixFileSystem final : public FileSystem {
  public:
-  ReadResult read_each(const std::filesystem::path& path,
-                       const std::function<bool(std::string_view)>& take) override {
+  Status read_each(const std::filesystem::path& path,
+                   const std::function<bool(std::string_view)>& take) override {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
       const int error = errno;
-      if (error == ENOENT) return {ReadOutcome::missing, {}};
-      return {ReadOutcome::failed, reason_of(error)};
+      return Status::failure(error == ENOENT ? Failure::missing : Failure::other, reason_of(error));
     }
     // Closed however the read ends, running out of memory included.
-    const std::unique_ptr<const int, void (*)(const int*)> closer(
-        &fd, [](const int* f) { ::close(*f); });
+    const ScopeExit closer([fd] { ::close(fd); });
     const auto buffer = std::make_unique<char[]>(kChunk);
     for (;;) {
       const ssize_t got = ::read(fd, buffer.get(), kChunk);
       if (got < 0) {
         if (errno == EINTR) continue;
-        return {ReadOutcome::failed, reason_of(errno)};
+        return os_failure(errno);
       }
       if (got == 0 || !take(std::string_view(buffer.get(), static_cast<std::size_t>(got)))) {
-        return {ReadOutcome::read, {}};
+        return Status();
       }
     }
   }
 
-  CreateResult create_new(const std::filesystem::path& path,
-                          const std::filesystem::path& like_file) override {
+  Status create_new(const std::filesystem::path& path, const std::filesystem::path& like_file,
+                    std::unique_ptr<WritableFile>& file) override {
     struct stat like {};
     if (::stat(like_file.c_str(), &like) != 0) {
-      return open_file(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      return open_file(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666, file);
     }
     // The new file has the owner and the permissions of the file it will replace. It is
     // created with no more than those permissions (the umask can only take some away) and
     // given that owner and exactly those permissions before anything is written to it.
     const mode_t mode = like.st_mode & 07777;
-    CreateResult created = open_file(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (!created.file) return created;
-    const int fd = static_cast<PosixFile&>(*created.file).descriptor();
+    std::unique_ptr<WritableFile> created;
+    if (Status s = open_file(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode, created);
+        !s.ok()) {
+      return s;
+    }
+    const int fd = static_cast<PosixFile&>(*created).descriptor();
     struct stat made {};
     const bool owned =
         ::fstat(fd, &made) == 0 && ((made.st_uid == like.st_uid && made.st_gid == like.st_gid) ||
                                     ::fchown(fd, like.st_uid, like.st_gid) == 0);
     if (!owned || ::fchmod(fd, mode) != 0) {
       const int error = errno;
-      created.file.reset();
+      created.reset();
       ::unlink(path.c_str());
-      CreateResult failed = no_file(error);
-      failed.refused = false;
-      failed.unprotected = true;
-      return failed;
+      return Status::failure(Failure::unprotected, reason_of(error));
     }
-    return created;
+    file = std::move(created);
+    return Status();
   }
 
-  CreateResult create_or_empty(const std::filesystem::path& path) override {
-    return open_file(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  Status create_or_empty(const std::filesystem::path& path,
+                         std::unique_ptr<WritableFile>& file) override {
+    return open_file(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600, file);
   }
 
-  CreateResult open_in_place(const std::filesystem::path& path) override {
-    return open_file(path, O_WRONLY | O_CLOEXEC, 0);
+  Status open_in_place(const std::filesystem::path& path,
+                       std::unique_ptr<WritableFile>& file) override {
+    return open_file(path, O_WRONLY | O_CLOEXEC, 0, file);
   }
 
   Status replace(const std::filesystem::path& replacement,
@@ -174,15 +175,11 @@ class PosixFileSystem final : public FileSystem {
     const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
     const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return os_failure(errno);
-    if (::rename(replacement.c_str(), target.c_str()) != 0) {
-      const int error = errno;
-      ::close(fd);
-      return os_failure(error);
-    }
+    const ScopeExit closer([fd] { ::close(fd); });
+    if (::rename(replacement.c_str(), target.c_str()) != 0) return os_failure(errno);
     // The new name is on the disk once the folder is. Should that fail, the move has
     // happened all the same, and an interruption now leaves either file whole.
     (void)::fsync(fd);
-    ::close(fd);
     return Status();
   }
 
@@ -209,42 +206,35 @@ class PosixFileSystem final : public FileSystem {
     const std::string start = std::filesystem::path(prefix).string();
     DIR* const listing = ::opendir(folder.c_str());
     if (listing == nullptr) return found;
-    try {
-      while (const dirent* entry = ::readdir(listing)) {
-        if (std::string_view(entry->d_name).starts_with(start)) {
-          found.push_back(folder / entry->d_name);
-        }
+    // Closed however the listing ends, running out of memory included.
+    const ScopeExit closer([listing] { ::closedir(listing); });
+    while (const dirent* entry = ::readdir(listing)) {
+      if (std::string_view(entry->d_name).starts_with(start)) {
+        found.push_back(folder / entry->d_name);
       }
-    } catch (...) {
-      ::closedir(listing);
-      throw;
     }
-    ::closedir(listing);
     return found;
   }
 
-  LockResult lock(std::wstring_view key, const std::filesystem::path& private_folder,
-                  std::chrono::milliseconds wait) override {
-    if (Status made = make_folder(private_folder); !made.ok()) {
-      return {nullptr, false, made.message()};
-    }
+  Status lock(std::wstring_view key, const std::filesystem::path& private_folder,
+              std::chrono::milliseconds wait, std::unique_ptr<EditLock>& lock) override {
+    if (Status made = make_folder(private_folder); !made.ok()) return made;
     const std::filesystem::path path = private_folder / (L"edit-lock-" + std::wstring(key));
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return {nullptr, false, reason_of(errno)};
-    // Owned before it is locked: nothing can fail between the two.
-    std::unique_ptr<PosixLock> lock;
-    try {
-      lock = std::make_unique<PosixLock>(fd);
-    } catch (...) {
-      ::close(fd);
-      throw;
-    }
+    if (fd < 0) return os_failure(errno);
+    // Closed however this ends short of the lock being handed over.
+    ScopeExit closer([fd] { ::close(fd); });
+    auto held = std::make_unique<PosixLock>(fd);
+    closer.release();
     const auto deadline = std::chrono::steady_clock::now() + wait;
     for (;;) {
-      if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return {std::move(lock), false, {}};
+      if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        lock = std::move(held);
+        return Status();
+      }
       const int error = errno;
-      if (error != EWOULDBLOCK && error != EINTR) return {nullptr, false, reason_of(error)};
-      if (std::chrono::steady_clock::now() >= deadline) return {nullptr, true, {}};
+      if (error != EWOULDBLOCK && error != EINTR) return os_failure(error);
+      if (std::chrono::steady_clock::now() >= deadline) return Status::failure(Failure::busy, {});
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     }
   }
@@ -270,15 +260,13 @@ class PosixFileSystem final : public FileSystem {
   }
 
  private:
-  static CreateResult open_file(const std::filesystem::path& path, int flags, mode_t mode) {
+  static Status open_file(const std::filesystem::path& path, int flags, mode_t mode,
+                          std::unique_ptr<WritableFile>& opened) {
     // Made before the file is opened: once the file exists, nothing can fail.
     auto file = std::make_unique<PosixFile>(path);
-    if (const int error = file->open(flags, mode); error != 0) {
-      CreateResult failed = no_file(error);
-      failed.taken = error == EEXIST;
-      return failed;
-    }
-    return {std::move(file), false, {}};
+    if (const int error = file->open(flags, mode); error != 0) return not_opened(error);
+    opened = std::move(file);
+    return Status();
   }
 };
 

@@ -13,6 +13,7 @@
 #include <climits>
 
 #include "store/file_system.h"
+#include "win32/owned.h"
 #include "win32/system_library.h"
 
 namespace perlwick {
@@ -23,8 +24,8 @@ std::wstring reason_of(DWORD error) {
   const DWORD size = FormatMessageW(
       FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
       nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+  const win32::LocalMemory owned(text);
   std::wstring reason = size > 0 && text != nullptr ? std::wstring(text, size) : std::wstring();
-  if (text != nullptr) LocalFree(text);
   while (!reason.empty() && (reason.back() == L'\n' || reason.back() == L'\r' ||
                              reason.back() == L' ' || reason.back() == L'.')) {
     reason.pop_back();
@@ -37,29 +38,32 @@ Status last_failure() {
   return Status::failure(reason_of(GetLastError()));
 }
 
-// The folder does not let this account create files in it.
-bool is_refusal(DWORD error) {
-  return error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT;
-}
-
-CreateResult no_file(DWORD error) {
-  return {nullptr, is_refusal(error), reason_of(error)};
+// Why a file could not be created or opened for writing. A new file with security was to
+// have the records file's protection.
+Status not_opened(DWORD error, bool with_security) {
+  Failure kind = Failure::other;
+  if (error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT) kind = Failure::refused;
+  if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) kind = Failure::taken;
+  // The system would not give the new file that owner or those access rights.
+  if (with_security && (error == ERROR_INVALID_OWNER || error == ERROR_INVALID_PRIMARY_GROUP ||
+                        error == ERROR_PRIVILEGE_NOT_HELD || error == ERROR_INVALID_ACL ||
+                        error == ERROR_INVALID_SECURITY_DESCR)) {
+    kind = Failure::unprotected;
+  }
+  return Status::failure(kind, reason_of(error));
 }
 
 class Win32File final : public WritableFile {
  public:
   explicit Win32File(std::filesystem::path path) : path_(std::move(path)) {}
-  ~Win32File() override {
-    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-  }
 
   // Opens the file for writing, sharing it with nobody; ERROR_SUCCESS or the system's
   // error. A new file gets security and attributes.
   DWORD open(DWORD disposition, SECURITY_ATTRIBUTES* security = nullptr,
              DWORD attributes = FILE_ATTRIBUTE_NORMAL) {
-    handle_ =
-        CreateFileW(path_.c_str(), GENERIC_WRITE, 0, security, disposition, attributes, nullptr);
-    return handle_ != INVALID_HANDLE_VALUE ? ERROR_SUCCESS : GetLastError();
+    handle_ = win32::Handle(
+        CreateFileW(path_.c_str(), GENERIC_WRITE, 0, security, disposition, attributes, nullptr));
+    return handle_ ? ERROR_SUCCESS : GetLastError();
   }
 
   const std::filesystem::path& path() const override { return path_; }
@@ -68,45 +72,37 @@ class Win32File final : public WritableFile {
     while (!bytes.empty()) {
       const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 24));
       DWORD written = 0;
-      if (!WriteFile(handle_, bytes.data(), chunk, &written, nullptr)) return last_failure();
+      if (!WriteFile(handle_.get(), bytes.data(), chunk, &written, nullptr)) {
+        return last_failure();
+      }
       if (written == 0) return Status::failure(reason_of(ERROR_WRITE_FAULT));
       bytes.remove_prefix(written);
     }
     return Status();
   }
 
-  Status cut() override { return SetEndOfFile(handle_) ? Status() : last_failure(); }
+  Status cut() override { return SetEndOfFile(handle_.get()) ? Status() : last_failure(); }
 
-  Status flush() override { return FlushFileBuffers(handle_) ? Status() : last_failure(); }
+  Status flush() override { return FlushFileBuffers(handle_.get()) ? Status() : last_failure(); }
 
-  Status close() override {
-    const HANDLE handle = handle_;
-    handle_ = INVALID_HANDLE_VALUE;
-    return CloseHandle(handle) ? Status() : last_failure();
-  }
+  Status close() override { return CloseHandle(handle_.release()) ? Status() : last_failure(); }
 
  private:
   std::filesystem::path path_;
-  HANDLE handle_ = INVALID_HANDLE_VALUE;
+  win32::Handle handle_;
 };
 
 // Opens a file for writing; nobody else reads it while it is being written.
-CreateResult open_file(const std::filesystem::path& path, DWORD disposition,
-                       SECURITY_ATTRIBUTES* security = nullptr,
-                       DWORD attributes = FILE_ATTRIBUTE_NORMAL) {
+Status open_file(const std::filesystem::path& path, std::unique_ptr<WritableFile>& opened,
+                 DWORD disposition, SECURITY_ATTRIBUTES* security = nullptr,
+                 DWORD attributes = FILE_ATTRIBUTE_NORMAL) {
   // Made before the file is opened: once the file exists, nothing can fail.
   auto file = std::make_unique<Win32File>(path);
   if (const DWORD error = file->open(disposition, security, attributes); error != ERROR_SUCCESS) {
-    CreateResult failed = no_file(error);
-    failed.taken = error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS;
-    // The system would not give the new file that owner or those access rights.
-    failed.unprotected = security != nullptr &&
-                         (error == ERROR_INVALID_OWNER || error == ERROR_INVALID_PRIMARY_GROUP ||
-                          error == ERROR_PRIVILEGE_NOT_HELD || error == ERROR_INVALID_ACL ||
-                          error == ERROR_INVALID_SECURITY_DESCR);
-    return failed;
+    return not_opened(error, security != nullptr);
   }
-  return {std::move(file), false, {}};
+  opened = std::move(file);
+  return Status();
 }
 
 // The attributes a file passes on to the file that replaces it.
@@ -122,49 +118,49 @@ std::int64_t ticks(const FILETIME& time) {
 // ends (the next owner then learns that it was abandoned).
 class MutexLock final : public EditLock {
  public:
-  explicit MutexLock(HANDLE mutex) : mutex_(mutex) {}
+  explicit MutexLock(win32::Handle mutex) : mutex_(std::move(mutex)) {}
   ~MutexLock() override {
-    if (owned_) ReleaseMutex(mutex_);
-    CloseHandle(mutex_);
+    if (held_) ReleaseMutex(mutex_.get());
   }
-  // The wait did not give it the mutex: there is nothing to release.
-  void disown() { owned_ = false; }
+
+  // Waits up to wait for the mutex; WaitForSingleObject's answer.
+  DWORD take(std::chrono::milliseconds wait) {
+    const DWORD waited = WaitForSingleObject(mutex_.get(), static_cast<DWORD>(wait.count()));
+    held_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
+    return waited;
+  }
 
  private:
-  HANDLE mutex_;
-  bool owned_ = true;
+  win32::Handle mutex_;
+  bool held_ = false;
 };
 
 class Win32FileSystem final : public FileSystem {
  public:
-  ReadResult read_each(const std::filesystem::path& path,
-                       const std::function<bool(std::string_view)>& take) override {
-    const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-      const DWORD error = GetLastError();
-      if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) {
-        return {ReadOutcome::missing, {}};
-      }
-      return {ReadOutcome::failed, reason_of(error)};
-    }
+  Status read_each(const std::filesystem::path& path,
+                   const std::function<bool(std::string_view)>& take) override {
     // Closed however the read ends, running out of memory included.
-    const std::unique_ptr<void, decltype(&CloseHandle)> closer(file, &CloseHandle);
+    const win32::Handle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                         FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                         OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!file) {
+      const DWORD error = GetLastError();
+      const bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+      return Status::failure(missing ? Failure::missing : Failure::other, reason_of(error));
+    }
     constexpr DWORD kChunk = 1 << 20;
     const auto buffer = std::make_unique<char[]>(kChunk);
     for (;;) {
       DWORD got = 0;
-      if (!ReadFile(file, buffer.get(), kChunk, &got, nullptr)) {
-        return {ReadOutcome::failed, reason_of(GetLastError())};
-      }
-      if (got == 0 || !take(std::string_view(buffer.get(), got))) return {ReadOutcome::read, {}};
+      if (!ReadFile(file.get(), buffer.get(), kChunk, &got, nullptr)) return last_failure();
+      if (got == 0 || !take(std::string_view(buffer.get(), got))) return Status();
     }
   }
 
-  CreateResult create_new(const std::filesystem::path& path,
-                          const std::filesystem::path& like_file) override {
+  Status create_new(const std::filesystem::path& path, const std::filesystem::path& like_file,
+                    std::unique_ptr<WritableFile>& file) override {
     const DWORD like_attributes = GetFileAttributesW(like_file.c_str());
-    if (like_attributes == INVALID_FILE_ATTRIBUTES) return open_file(path, CREATE_NEW);
+    if (like_attributes == INVALID_FILE_ATTRIBUTES) return open_file(path, file, CREATE_NEW);
     // The new file is the records file's equal from its first moment: the same owner,
     // group and access rights (whether inherited from the folder or its own), so that the
     // records are never open to more accounts than the records file lets in, and keep
@@ -174,25 +170,22 @@ class Win32FileSystem final : public FileSystem {
         like_file.c_str(), SE_FILE_OBJECT,
         OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
         nullptr, nullptr, nullptr, nullptr, &descriptor);
-    if (error != ERROR_SUCCESS) {
-      CreateResult failed = no_file(error);
-      failed.refused = false;
-      failed.unprotected = true;
-      return failed;
-    }
-    const std::unique_ptr<void, decltype(&LocalFree)> owned(descriptor, &LocalFree);
+    if (error != ERROR_SUCCESS) return Status::failure(Failure::unprotected, reason_of(error));
+    const win32::LocalMemory owned(descriptor);
     SECURITY_ATTRIBUTES security{sizeof(security), descriptor, FALSE};
     const DWORD attributes = like_attributes & kKeptAttributes;
-    return open_file(path, CREATE_NEW, &security,
+    return open_file(path, file, CREATE_NEW, &security,
                      attributes != 0 ? attributes : FILE_ATTRIBUTE_NORMAL);
   }
 
-  CreateResult create_or_empty(const std::filesystem::path& path) override {
-    return open_file(path, CREATE_ALWAYS);
+  Status create_or_empty(const std::filesystem::path& path,
+                         std::unique_ptr<WritableFile>& file) override {
+    return open_file(path, file, CREATE_ALWAYS);
   }
 
-  CreateResult open_in_place(const std::filesystem::path& path) override {
-    return open_file(path, OPEN_EXISTING);
+  Status open_in_place(const std::filesystem::path& path,
+                       std::unique_ptr<WritableFile>& file) override {
+    return open_file(path, file, OPEN_EXISTING);
   }
 
   Status replace(const std::filesystem::path& replacement,
@@ -224,37 +217,31 @@ class Win32FileSystem final : public FileSystem {
     std::vector<std::filesystem::path> found;
     WIN32_FIND_DATAW entry;
     const std::filesystem::path pattern = folder / (std::wstring(prefix) + L"*");
-    const HANDLE search = FindFirstFileW(pattern.c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE) return found;
+    // Closed however the search ends, running out of memory included.
+    const win32::Search search(FindFirstFileW(pattern.c_str(), &entry));
+    if (!search) return found;
     do {
       // The pattern also matches short 8.3 names: check the long one.
       if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
           std::wstring_view(entry.cFileName).starts_with(prefix)) {
         found.push_back(folder / entry.cFileName);
       }
-    } while (FindNextFileW(search, &entry));
-    FindClose(search);
+    } while (FindNextFileW(search.get(), &entry));
     return found;
   }
 
-  LockResult lock(std::wstring_view key, const std::filesystem::path& /*private_folder*/,
-                  std::chrono::milliseconds wait) override {
+  Status lock(std::wstring_view key, const std::filesystem::path& /*private_folder*/,
+              std::chrono::milliseconds wait, std::unique_ptr<EditLock>& lock) override {
     const std::wstring name = L"Local\\Perlwick-edit-" + std::wstring(key);
-    const HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
-    if (mutex == nullptr) return {nullptr, false, reason_of(GetLastError())};
-    // Owned before it is waited for: nothing can fail between the two.
-    std::unique_ptr<MutexLock> lock;
-    try {
-      lock = std::make_unique<MutexLock>(mutex);
-    } catch (...) {
-      CloseHandle(mutex);
-      throw;
-    }
-    const DWORD waited = WaitForSingleObject(mutex, static_cast<DWORD>(wait.count()));
-    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) return {std::move(lock), false, {}};
-    lock->disown();
-    if (waited == WAIT_TIMEOUT) return {nullptr, true, {}};
-    return {nullptr, false, reason_of(GetLastError())};
+    win32::Handle mutex(CreateMutexW(nullptr, FALSE, name.c_str()));
+    if (!mutex) return last_failure();
+    // Owned before it is waited for: nothing can fail once the mutex is held.
+    auto held = std::make_unique<MutexLock>(std::move(mutex));
+    const DWORD waited = held->take(wait);
+    if (waited == WAIT_TIMEOUT) return Status::failure(Failure::busy, {});
+    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return last_failure();
+    lock = std::move(held);
+    return Status();
   }
 
   bool is_read_only(const std::filesystem::path& path) override {

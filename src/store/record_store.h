@@ -43,7 +43,7 @@ struct LoadResult {
   LoadOutcome outcome = LoadOutcome::failed;
   // Why a load failed; after a load that did not, what the user is to be told (what was
   // set aside of an interrupted save), if anything.
-  std::wstring message;
+  Message message;
 };
 
 class RecordStore {
@@ -92,14 +92,18 @@ class RecordStore {
   // An edit of the records file: record, when given, is checked first.
   template <typename MakeChange>
   Status edit(const Record* record, MakeChange make_change);
-  Status take_lock(LockResult& lock, std::chrono::milliseconds wait);
-  Status finish_pending_save(std::wstring* notice);
-  Status recover_written_files(std::wstring& notice);
+  Status take_lock(std::unique_ptr<EditLock>& lock, std::chrono::milliseconds wait);
+  // What interrupted edits left (record_store_recovery.cpp). Where notices is given, what
+  // is set aside is said there; without it, what cannot be finished is left for later.
+  Status finish_pending_save(std::vector<Message>* notices);
+  Status recover_written_files(std::vector<Message>& notices);
   std::filesystem::path unused_name(const std::filesystem::path& folder, std::wstring_view what);
-  Status unreadable(const ReadResult& read) const;
+  Status unreadable(const Status& read) const;
   Status read_if_changed(bool& file_exists);
-  CreateResult create_beside(std::filesystem::path& temp, std::filesystem::path& written);
-  // The content to write comes in pieces, one after another.
+  // Writing the new content (record_store_saving.cpp), which comes in pieces, one after
+  // another.
+  Status create_beside(std::filesystem::path& temp, std::filesystem::path& written,
+                       std::unique_ptr<WritableFile>& file);
   Status write_whole_file(std::span<const std::string_view> content, bool file_exists);
   Status write_in_place(std::span<const std::string_view> content);
   Status rewrite_in_place(std::span<const std::string_view> content);

@@ -45,19 +45,10 @@ std::wstring join_record(const Record& record) {
 
 namespace {
 
-std::wstring describe_char(wchar_t c) {
-  static constexpr wchar_t kHex[] = L"0123456789ABCDEF";
-  std::wstring code = L"U+";
-  const auto value = static_cast<unsigned long>(c);
-  for (int shift = (value > 0xFFFF ? 20 : 12); shift >= 0; shift -= 4) {
-    code += kHex[(value >> shift) & 0xF];
-  }
-  return L"\"" + std::wstring(1, c) + L"\" (" + code + L")";
-}
-
-Status refuse(std::size_t field, std::wstring_view why) {
-  return Status::failure(L"The " + std::wstring(field_label(field)) + L" text cannot be stored: " +
-                         std::wstring(why) + L"\n\nNothing was saved.");
+Status refuse(std::size_t field, Says why, std::wstring character = {}) {
+  Message message{why, {}, {}, field};
+  if (!character.empty()) message.names.push_back(std::move(character));
+  return Status::failure(std::move(message));
 }
 
 }  // namespace
@@ -66,26 +57,23 @@ Status check_record_text(const Record& record) {
   for (std::size_t field = 0; field < kFieldCount; ++field) {
     const std::wstring& text = record[field];
     if (text.find(kFieldSeparator) != std::wstring::npos) {
-      return refuse(field, L"it contains \"~~\", which the records file uses to separate fields.");
+      return refuse(field, Says::field_has_separator);
     }
     if (field != kNotesField && !text.empty() && text.back() == L'~') {
-      return refuse(field,
-                    L"it ends with \"~\", which would run into the field separator \"~~\" that "
-                    L"follows it.");
+      return refuse(field, Says::field_ends_in_tilde);
     }
     if (text.find(L'\r') != std::wstring::npos) {
-      return refuse(field, L"it contains a carriage return, which would end the record's line.");
+      return refuse(field, Says::field_has_carriage_return);
     }
     std::string bytes;
     if (!encode_ansi(text, bytes)) {
       for (const wchar_t c : text) {
         bytes.clear();
         if (!encode_ansi(std::wstring_view(&c, 1), bytes)) {
-          return refuse(field, L"the character " + describe_char(c) +
-                                   L" has no exact form in the system's code page.");
+          return refuse(field, Says::char_not_in_code_page, std::wstring(1, c));
         }
       }
-      return refuse(field, L"some of its characters have no exact form in the system's code page.");
+      return refuse(field, Says::chars_not_in_code_page);
     }
   }
   return Status();

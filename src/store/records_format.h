@@ -60,7 +60,7 @@ std::wstring join_record(const Record& record);
 
 // Checks that the records file can hold the record's texts exactly: no "~~", no carriage
 // return, no trailing "~" before a separator, only characters of the ANSI code page. The
-// failure names the field by its label and says why.
+// failure names the field and says why.
 Status check_record_text(const Record& record);
 
 // The line's bytes (without its line end) for a record that passed check_record_text.

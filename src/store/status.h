@@ -1,25 +1,113 @@
 #pragma once
 
+// How the store says what happened: a Status is success or a failure, and a failure
+// carries a Message for the user. The store says what a message means and names the
+// files and reasons it is about; the window words it (window/messages.h).
+
+#include <cstddef>
 #include <string>
 #include <utility>
+#include <vector>
 
 namespace perlwick {
 
-// The outcome of an operation that can fail: success, or a failure with a message
-// written for the user.
+// What kind of failure it was, where a caller acts on the difference.
+enum class Failure {
+  none,
+  other,
+  missing,      // the file does not exist
+  refused,      // the folder does not let this account create files in it
+  taken,        // a file of that name exists
+  unprotected,  // the new file could not be given the protection it was to have
+  busy,         // another copy of the program held the lock for the whole wait
+};
+
+// What a message says, by its meaning.
+enum class Says {
+  nothing,     // no message
+  reason,      // the system's reason for a failure, as the system words it: names[0]
+  paragraphs,  // the messages within, one after another
+  // An edit saved nothing: the messages within say why.
+  nothing_saved,
+  nothing_saved_try_again,
+  // A field's text cannot be stored in the records file (field names the field; for
+  // char_not_in_code_page, names[0] is the character).
+  field_has_separator,
+  field_ends_in_tilde,
+  field_has_carriage_return,
+  char_not_in_code_page,
+  chars_not_in_code_page,
+  // The edit lock: names[0] is the records file, names[1] the seconds waited.
+  another_copy_saving,
+  lock_failed,
+  read_only,
+  no_records_file_refused,
+  not_enough_memory_to_read,
+  not_enough_memory_to_save,
+  too_large_to_read,
+  too_large_to_save,
+  unreadable,
+  // Saving failed, and the records file was not changed; within says how.
+  not_saved,
+  new_file_not_created,
+  not_replaced,
+  folder_not_created,
+  file_not_created,
+  writing_failed,
+  ending_failed,
+  flushing_failed,
+  closing_failed,
+  opening_failed,
+  // A rewrite in place failed, and its copy finishes it later: names[0] is the copy.
+  not_saved_completely,
+  // What interrupted saves left.
+  pending_copy_unreadable,
+  earlier_change_not_finished,
+  change_not_kept,
+  change_kept_aside,
+  not_moved_aside,
+  unknown_copy_moved_aside,
+  save_not_put_back,
+  save_kept_aside,
+};
+
+// A message for the user: what it says, the field it is about, the texts it names
+// (paths, counts, reasons) in order, and the messages it holds (a failure's cause, the
+// paragraphs of a notice).
+struct Message {
+  Message() = default;
+  Message(Says what, std::vector<std::wstring> named = {}, std::vector<Message> holds = {},
+          std::size_t about_field = 0)
+      : says(what), names(std::move(named)), within(std::move(holds)), field(about_field) {}
+
+  Says says = Says::nothing;
+  std::vector<std::wstring> names;
+  std::vector<Message> within;
+  std::size_t field = 0;
+};
+
 class [[nodiscard]] Status {
  public:
   Status() = default;
-  static Status failure(std::wstring message) { return Status(std::move(message)); }
+  // A failure for which the system gave its reason.
+  static Status failure(std::wstring reason) { return failure(Failure::other, std::move(reason)); }
+  static Status failure(Failure kind, std::wstring reason) {
+    return Status(kind, Message(Says::reason, {std::move(reason)}));
+  }
+  // A failure that says message.
+  static Status failure(Message message, Failure kind = Failure::other) {
+    return Status(kind, std::move(message));
+  }
 
-  bool ok() const { return !failed_; }
-  const std::wstring& message() const { return message_; }
+  bool ok() const { return kind_ == Failure::none; }
+  Failure kind() const { return kind_; }
+  const Message& message() const { return message_; }
 
  private:
-  explicit Status(std::wstring message) : failed_(true), message_(std::move(message)) {}
+  Status(Failure kind, Message message) : kind_(kind), message_(std::move(message)) {}
 
-  bool failed_ = false;
-  std::wstring message_;
+  Failure kind_ = Failure::none;
+  Message message_;
 };
 
 }  // namespace perlwick

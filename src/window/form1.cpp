@@ -3,6 +3,8 @@
 #include <new>
 #include <utility>
 
+#include "window/messages.h"
+
 namespace perlwick {
 
 Form1::Form1(const Form1Controls& controls, FormServices& services, Module1& tray,
@@ -22,7 +24,7 @@ void Form1::Form_Load() {
   // shown it would look as if every record were gone. Every edit reads the file again
   // before it writes, and writes nothing over a file it could not read.
   const LoadResult loaded = recrefresh();
-  load_message_ = loaded.message;
+  load_message_ = text_of(loaded.message);
   if (loaded.outcome == LoadOutcome::failed) {
     load_message_ +=
         L"\n\nPerlwick opens with no records for now, and saves no change until "
@@ -222,7 +224,7 @@ Record Form1::record_in_boxes() const {
 }
 
 bool Form1::report(const Status& status) {
-  if (!status.ok()) services_.show_error(status.message());
+  if (!status.ok()) services_.show_error(text_of(status));
   return status.ok();
 }
 

@@ -1,0 +1,135 @@
+// What interrupted edits leave, taken care of before the records file is read or written.
+
+#include <algorithm>
+
+#include "store/pending_save.h"
+#include "store/record_store.h"
+#include "store/record_store_files.h"
+
+namespace perlwick {
+
+// Finishes a rewrite in place that was interrupted, from the complete copy of its content
+// before and after, provided the records file holds what that rewrite can have left. A
+// copy that was itself cut short was written before the records file was touched: it is
+// discarded, the records file untouched. Anything else is set aside for the user, and
+// notices says where, when it is given; without it, such a copy is left for later.
+Status RecordStore::finish_pending_save(std::vector<Message>* notices) {
+  const std::filesystem::path copy_path = pending_copy_path(private_folder_, path_);
+  if (!files_.stamp(copy_path).exists) return Status();
+  std::string bytes;
+  const Status read = files_.read_all(copy_path, bytes);
+  if (read.kind() == Failure::missing) return Status();
+  if (!read.ok()) {
+    return Status::failure(
+        Message{Says::pending_copy_unreadable, {copy_path.wstring()}, {read.message()}});
+  }
+  const PendingCopy copy = read_pending_copy(bytes);
+  if (copy.state == PendingCopy::State::damaged) {
+    files_.remove(copy_path);
+    return Status();
+  }
+  const std::span<const std::string_view> after(&copy.after, 1);
+  if (copy.state == PendingCopy::State::complete) {
+    bool fits = true;
+    std::uint64_t size = 0;
+    const Status records = files_.read_each(path_, [&](std::string_view chunk) {
+      fits = copy.could_leave(size, chunk);
+      size += chunk.size();
+      return fits;
+    });
+    const bool missing = records.kind() == Failure::missing;
+    if (!records.ok() && !missing) return unreadable(records);
+    if (missing || (fits && copy.could_leave_size(size))) {
+      const Status rewritten = missing ? write_whole_file(after, false)  // deleted meanwhile
+                                       : rewrite_in_place(after);
+      if (!rewritten.ok()) {
+        return Status::failure(
+            Message{Says::earlier_change_not_finished, {display_path()}, {rewritten.message()}});
+      }
+      files_.remove(copy_path);
+      seen_.reset();
+      return Status();
+    }
+  }
+  if (notices == nullptr) return Status();
+  // The records file was changed by something else since the save was interrupted (a
+  // backup put back, another account's copy of Perlwick): it stays as it is, and the
+  // change's records are kept where the user finds them.
+  const std::filesystem::path aside = unused_name(private_folder_, L"unfinished change");
+  if (copy.state == PendingCopy::State::complete) {
+    std::unique_ptr<WritableFile> file;
+    Status kept = files_.create_new(aside, {}, file);
+    if (kept.ok()) kept = fill(*file, after);
+    file.reset();
+    if (!kept.ok()) {
+      files_.remove(aside);
+      return Status::failure(Message{Says::change_not_kept, {aside.wstring()}, {kept.message()}});
+    }
+    files_.remove(copy_path);
+    notices->push_back(Message{Says::change_kept_aside, {display_path(), aside.wstring()}});
+    return Status();
+  }
+  if (Status moved = files_.replace(copy_path, aside); !moved.ok()) {
+    return Status::failure(
+        Message{Says::not_moved_aside, {copy_path.wstring()}, {moved.message()}});
+  }
+  notices->push_back(Message{Says::unknown_copy_moved_aside,
+                             {copy_path.wstring(), aside.wstring(), display_path()}});
+  return Status();
+}
+
+// An edit that was ended from outside may have left its new file beside the records file:
+// while being written, or complete. No other copy is writing one now: this one holds the
+// edit lock. While the records file exists, such a file is an edit that did not happen
+// and goes. Without the records file (the new file was not moved in, and the records file
+// was taken away), the newest complete one becomes the records file; one that may be
+// incomplete is kept under a name the user sees, and notices says so.
+Status RecordStore::recover_written_files(std::vector<Message>& notices) {
+  const std::filesystem::path folder = path_.has_parent_path() ? path_.parent_path() : ".";
+  const std::wstring name = path_.filename().wstring();
+  std::vector<std::filesystem::path> written =
+      files_.files_starting_with(folder, name + std::wstring(kWritten));
+  std::vector<std::filesystem::path> being_written =
+      files_.files_starting_with(folder, name + std::wstring(kBeingWritten));
+  if (written.empty() && being_written.empty()) return Status();
+  if (!files_.stamp(path_).exists && !written.empty()) {
+    const auto newest =
+        std::max_element(written.begin(), written.end(), [this](const auto& a, const auto& b) {
+          return files_.stamp(a).modified < files_.stamp(b).modified;
+        });
+    if (Status moved = files_.replace(*newest, path_); !moved.ok()) {
+      return Status::failure(
+          Message{Says::save_not_put_back, {newest->wstring(), display_path()}, {moved.message()}});
+    }
+    written.erase(newest);
+    seen_.reset();
+  }
+  written.insert(written.end(), being_written.begin(), being_written.end());
+  if (files_.stamp(path_).exists) {
+    for (const std::filesystem::path& leftover : written) files_.remove(leftover);
+    return Status();
+  }
+  for (const std::filesystem::path& leftover : written) {
+    const std::filesystem::path aside = unused_name(folder, L"unfinished save");
+    if (Status moved = files_.replace(leftover, aside); !moved.ok()) {
+      return Status::failure(
+          Message{Says::not_moved_aside, {leftover.wstring()}, {moved.message()}});
+    }
+    notices.push_back(Message{Says::save_kept_aside, {display_path(), aside.wstring(), name}});
+  }
+  return Status();
+}
+
+// A name in folder, after the records file's, that no file has yet.
+std::filesystem::path RecordStore::unused_name(const std::filesystem::path& folder,
+                                               std::wstring_view what) {
+  std::filesystem::path name;
+  for (int n = 1; n < 100000; ++n) {
+    name = folder / (path_.stem().wstring() + L" (" + std::wstring(what) + L" " +
+                     std::to_wstring(n) + L")" + path_.extension().wstring());
+    if (!files_.stamp(name).exists) break;
+  }
+  return name;
+}
+
+}  // namespace perlwick

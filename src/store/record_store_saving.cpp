@@ -1,0 +1,148 @@
+// Writing an edit's new content: to a new file beside the records file that then takes
+// its place, or, where the folder refuses new files, over the records file itself.
+
+#include <utility>
+
+#include "common/scope_exit.h"
+#include "store/pending_save.h"
+#include "store/record_store.h"
+#include "store/record_store_files.h"
+#include "store/step_times.h"
+
+namespace perlwick {
+namespace {
+
+// Saving failed, and the records file was not changed: how is within.
+Status not_saved(Says how, std::wstring file, const Status& why) {
+  return Status::failure(
+      Message{Says::not_saved, {}, {Message{how, {std::move(file)}, {why.message()}}}});
+}
+
+}  // namespace
+
+Status fill(WritableFile& file, std::span<const std::string_view> parts) {
+  const auto failed = [&](Says step, const Status& failure) {
+    return Status::failure(Message{step, {file.path().wstring()}, {failure.message()}});
+  };
+  for (const std::string_view part : parts) {
+    if (Status s = file.write(part); !s.ok()) return failed(Says::writing_failed, s);
+  }
+  PERLWICK_STEP("write");
+  if (Status s = file.cut(); !s.ok()) return failed(Says::ending_failed, s);
+  PERLWICK_STEP("end the file");
+  if (Status s = file.flush(); !s.ok()) return failed(Says::flushing_failed, s);
+  PERLWICK_STEP("flush");
+  if (Status s = file.close(); !s.ok()) return failed(Says::closing_failed, s);
+  PERLWICK_STEP("close");
+  return Status();
+}
+
+// A new file beside the records file, under a name of its own (temp), and the name it
+// takes once it is complete (written).
+Status RecordStore::create_beside(std::filesystem::path& temp, std::filesystem::path& written,
+                                  std::unique_ptr<WritableFile>& file) {
+  Status created;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const std::wstring id = std::to_wstring(random_()) + L"-" + std::to_wstring(attempt);
+    temp = path_;
+    temp += std::wstring(kBeingWritten) + id;
+    written = path_;
+    written += std::wstring(kWritten) + id;
+    created = files_.create_new(temp, path_, file);
+    if (created.kind() != Failure::taken) break;
+  }
+  return created;
+}
+
+Status RecordStore::write_whole_file(std::span<const std::string_view> content, bool file_exists) {
+  std::filesystem::path temp;
+  std::filesystem::path written;
+  std::unique_ptr<WritableFile> file;
+  const Status created = create_beside(temp, written, file);
+  // Where no new file can be made beside the records file with its protection, the file
+  // itself is rewritten, which keeps its protection as it is.
+  const bool refused = created.kind() == Failure::refused;
+  if ((refused || created.kind() == Failure::unprotected) && file_exists) {
+    return write_in_place(content);
+  }
+  if (refused) {
+    return Status::failure(Message{
+        Says::nothing_saved, {}, {Message{Says::no_records_file_refused, {display_path()}}}});
+  }
+  if (!created.ok()) return not_saved(Says::new_file_not_created, display_path(), created);
+  // However this ends short of the swap, the new file goes: the records file is as it was
+  // (or, when there was none, the boxes still hold what was to be saved).
+  const std::filesystem::path* current = &temp;
+  const ScopeExit remove_unless_swapped([&] {
+    if (current == nullptr) return;
+    file.reset();
+    files_.remove(*current);
+  });
+  PERLWICK_STEP("create the new file");
+  if (Status s = fill(*file, content); !s.ok()) {
+    return Status::failure(Message{Says::not_saved, {}, {s.message()}});
+  }
+  // Complete and on the disk: from now on its name says so. Then it takes the records
+  // file's place.
+  for (const auto& [from, to] : {std::pair{&temp, &written}, std::pair{&written, &path_}}) {
+    if (Status s = files_.replace(*from, *to); !s.ok()) {
+      return not_saved(Says::not_replaced, display_path(), s);
+    }
+    current = to == &path_ ? nullptr : to;
+  }
+  PERLWICK_STEP("replace");
+  return Status();
+}
+
+// The records file's folder refuses new files: the file itself is rewritten. Its new
+// content is first made durable in the private folder, so that an interruption at any
+// moment leaves either the old content or a copy that finishes the new one.
+Status RecordStore::write_in_place(std::span<const std::string_view> content) {
+  const std::filesystem::path copy_path = pending_copy_path(private_folder_, path_);
+  if (Status s = files_.make_folder(private_folder_); !s.ok()) {
+    return not_saved(Says::folder_not_created, private_folder_.wstring(), s);
+  }
+  std::unique_ptr<WritableFile> copy;
+  if (Status s = files_.create_or_empty(copy_path, copy); !s.ok()) {
+    return not_saved(Says::file_not_created, copy_path.wstring(), s);
+  }
+  // The table holds the file's content from before the change: the copy keeps both, so
+  // that the next start can tell what an interrupted rewrite left from anything else.
+  const std::string_view before = table_.bytes();
+  std::uint64_t size = 0;
+  std::uint64_t sum = checksum(before);
+  for (const std::string_view piece : content) {
+    size += piece.size();
+    sum = checksum(piece, sum);
+  }
+  const std::string header = pending_copy_header(before.size(), size, sum);
+  std::vector<std::string_view> copy_pieces = {header, before};
+  copy_pieces.insert(copy_pieces.end(), content.begin(), content.end());
+  if (Status s = fill(*copy, copy_pieces); !s.ok()) {
+    copy.reset();
+    files_.remove(copy_path);
+    return Status::failure(Message{Says::not_saved, {}, {s.message()}});
+  }
+
+  if (Status s = rewrite_in_place(content); !s.ok()) {
+    // Put back what the file held before.
+    if (rewrite_in_place({&before, 1}).ok()) {
+      files_.remove(copy_path);
+      return Status::failure(Message{Says::not_saved, {}, {s.message()}});
+    }
+    return Status::failure(
+        Message{Says::not_saved_completely, {copy_path.wstring()}, {s.message()}});
+  }
+  files_.remove(copy_path);
+  return Status();
+}
+
+Status RecordStore::rewrite_in_place(std::span<const std::string_view> content) {
+  std::unique_ptr<WritableFile> file;
+  if (Status s = files_.open_in_place(path_, file); !s.ok()) {
+    return Status::failure(Message{Says::opening_failed, {display_path()}, {s.message()}});
+  }
+  return fill(*file, content);
+}
+
+}  // namespace perlwick
