@@ -14,25 +14,26 @@
 #include <string>
 
 #include "store/record_store.h"
+#include "win32/owned.h"
 
 namespace {
 
 // The string form of the user account this process runs as.
 std::wstring account_sid() {
-  HANDLE token = nullptr;
-  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return {};
+  HANDLE opened = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &opened)) return {};
+  const perlwick::win32::Handle token(opened);
   DWORD size = 0;
-  GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  GetTokenInformation(token.get(), TokenUser, nullptr, 0, &size);
   std::unique_ptr<unsigned char[]> buffer(new unsigned char[size > 0 ? size : 1]);
   std::wstring text;
-  if (GetTokenInformation(token, TokenUser, buffer.get(), size, &size)) {
+  if (GetTokenInformation(token.get(), TokenUser, buffer.get(), size, &size)) {
     wchar_t* sid = nullptr;
     if (ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.get())->User.Sid, &sid)) {
+      const perlwick::win32::LocalMemory owned(sid);
       text = sid;
-      LocalFree(sid);
     }
   }
-  CloseHandle(token);
   return text;
 }
 
@@ -50,15 +51,10 @@ int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
                                                             &descriptor, nullptr)) {
     return 1;
   }
+  const perlwick::win32::LocalMemory owned(descriptor);
   SECURITY_ATTRIBUTES security{sizeof(security), descriptor, FALSE};
   const std::wstring path(perlwick::kRecordsPath);
-  const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, &security, CREATE_NEW,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-  const DWORD error = GetLastError();
-  LocalFree(descriptor);
-  if (file != INVALID_HANDLE_VALUE) {
-    CloseHandle(file);
-    return 0;
-  }
-  return error == ERROR_FILE_EXISTS ? 0 : 1;
+  const perlwick::win32::Handle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, &security,
+                                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  return file || GetLastError() == ERROR_FILE_EXISTS ? 0 : 1;
 }

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <future>
 #include <random>
+#include <stdexcept>
 #include <thread>
 
 #include "allocation_failure.h"
@@ -187,6 +188,35 @@ TEST_F(RecordStoreTest, AnUnreadableFileIsNeverOverwritten) {
   files.heal();
   ASSERT_TRUE(store.add(make(L"Beta")).ok());
   EXPECT_EQ(contents(), line("Acme") + line("Beta"));
+}
+
+// An exception the store does not expect ends a load or an edit with a message: the
+// records file and the table stay as they were, and the next edit saves.
+TEST_F(RecordStoreTest, AnExceptionEndsALoadOrAnEditWithAMessage) {
+  struct Case {
+    Step step;
+    std::exception_ptr exception;
+    const wchar_t* says;
+  };
+  const Case cases[] = {
+      {Step::read, std::make_exception_ptr(std::length_error("long")), L"too large"},
+      {Step::read, std::make_exception_ptr(std::runtime_error("odd")), L"odd"},
+      {Step::create, std::make_exception_ptr(std::length_error("long")), L"not changed"},
+      {Step::create, std::make_exception_ptr(std::runtime_error("odd")), L"odd"},
+  };
+  for (const Case& c : cases) {
+    write_file(path(), line("Acme"));
+    FaultyFileSystem files;
+    RecordStore store = open(files);
+    ASSERT_EQ(store.recrefresh().outcome, LoadOutcome::loaded);
+    files.throw_at(c.step, c.exception);
+    const Status status =
+        c.step == Step::read ? Status::failure(store.recrefresh().message) : store.add(make(L"B"));
+    EXPECT_NE(text_of(status).find(c.says), std::wstring::npos) << text_of(status);
+    EXPECT_EQ(store.count(), 1u);
+    EXPECT_EQ(contents(), line("Acme"));
+    ASSERT_TRUE(store.add(make(L"Beta")).ok());
+  }
 }
 
 // An edit knows the content it wrote: it does not read the file back.

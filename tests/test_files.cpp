@@ -85,6 +85,10 @@ Status injected(std::wstring_view what) {
 
 bool FaultyFileSystem::strikes(Step step, const std::filesystem::path& file) {
   ++calls_[static_cast<int>(step)];
+  if (throwing_ == step) {
+    throwing_.reset();
+    std::rethrow_exception(exception_);
+  }
   if (crashing_ == step && (crashing_file_.empty() || crashing_file_ == file) &&
       crash_spared_-- == 0) {
     crashing_.reset();

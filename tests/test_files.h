@@ -3,6 +3,7 @@
 // Helpers for tests that work on real files: a private folder that is removed afterwards,
 // whole-file reads and writes, and a file system that fails one chosen step.
 
+#include <exception>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -55,6 +56,11 @@ class FaultyFileSystem final : public FileSystem {
     crashing_.reset();
     refuse_new_files_ = false;
   }
+  // The step's next call throws exception, as the standard library can anywhere.
+  void throw_at(Step step, std::exception_ptr exception) {
+    throwing_ = step;
+    exception_ = std::move(exception);
+  }
   // create_new is refused with "access denied".
   void refuse_new_files() { refuse_new_files_ = true; }
   // The step's call after `spared` more (in in_file, when it is given) throws
@@ -104,6 +110,8 @@ class FaultyFileSystem final : public FileSystem {
   std::filesystem::path failing_file_;
   std::optional<Step> crashing_;
   int crash_spared_ = 0;
+  std::optional<Step> throwing_;
+  std::exception_ptr exception_;
   std::filesystem::path crashing_file_;
   bool refuse_new_files_ = false;
   int calls_[static_cast<int>(Step::count)] = {};
