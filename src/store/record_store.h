@@ -64,7 +64,6 @@ class RecordStore {
 
   const RecordTable& table() const { return table_; }
   std::size_t count() const { return table_.count(); }
-  const std::filesystem::path& path() const { return path_; }
   // Changes whenever the table is rebuilt or edited.
   std::uint64_t generation() const { return generation_; }
 
