@@ -89,7 +89,7 @@ class Form1Test : public ::testing::Test {
   MemoryButton add;
   MemoryServices services;
   testing::MemoryShell shell;
-  Module1 tray{shell};
+  testing::TestedModule1 tray{shell};
   std::unique_ptr<Form1> form;
 };
 

@@ -124,4 +124,12 @@ class MemoryShell final : public ShellTray {
   bool succeed = true;
 };
 
+// Module1 with what only the tests look at in view.
+class TestedModule1 final : public Module1 {
+ public:
+  using Module1::in_place;
+  using Module1::Module1;
+  using Module1::record;
+};
+
 }  // namespace perlwick::testing
