@@ -13,6 +13,13 @@
 namespace perlwick {
 namespace {
 
+// Form1 with what only the tests look at in view.
+class TestedForm1 final : public Form1 {
+ public:
+  using Form1::Form1;
+  using Form1::store;
+};
+
 using testing::FaultyFileSystem;
 using testing::Log;
 using testing::MemoryButton;
@@ -39,9 +46,13 @@ class Form1Test : public ::testing::Test {
   // Starts the window on a records file holding bytes (none: no file).
   void start(const std::string* bytes) {
     if (bytes != nullptr) write_file(path(), *bytes);
-    form = std::make_unique<Form1>(
-        Form1Controls{combo, text2, text3, text4, text5, text6, text7, text8, add}, services, tray,
-        path(), files, private_dir.path());
+    controls.name_boxes = {{ids::Combo1, &combo}};
+    controls.text_boxes = {{ids::Text2, &text2}, {ids::Text3, &text3}, {ids::Text4, &text4},
+                           {ids::Text5, &text5}, {ids::Text6, &text6}, {ids::Text7, &text7},
+                           {ids::Text8, &text8}};
+    controls.buttons = {{ids::Command1, &add}};
+    form =
+        std::make_unique<TestedForm1>(controls, services, tray, path(), files, private_dir.path());
     form->Form_Load();
     form->Form_Initialize(0x1000, 0x2000);
     form->Combo1_GotFocus();
@@ -87,10 +98,11 @@ class Form1Test : public ::testing::Test {
   MemoryText text2{L"Text2", log}, text3{L"Text3", log}, text4{L"Text4", log}, text5{L"Text5", log},
       text6{L"Text6", log}, text7{L"Text7", log}, text8{L"Text8", log};
   MemoryButton add;
+  testing::MemoryControls controls;
   MemoryServices services;
   testing::MemoryShell shell;
   testing::TestedModule1 tray{shell};
-  std::unique_ptr<Form1> form;
+  std::unique_ptr<TestedForm1> form;
 };
 
 TEST_F(Form1Test, StartsAtTheBottomLeftWithTheRecordsListed) {
