@@ -42,12 +42,14 @@ class MemoryCombo final : public ComboControl {
   void set_focus() override { box_.set_focus(); }
   Status replace_list(std::size_t count,
                       const std::function<void(std::size_t, std::wstring&)>& item) override {
+    if (refuse) return Status::failure(L"list refused");
     list.assign(count, std::wstring());
     for (std::size_t i = 0; i < count; ++i) item(i, list[i]);
     log_.push_back(L"Combo1 list");
     return {};
   }
   Status insert_item(std::size_t index, std::wstring_view text) override {
+    if (refuse) return Status::failure(L"item refused");
     list.insert(list.begin() + static_cast<std::ptrdiff_t>(index), std::wstring(text));
     log_.push_back(L"Combo1 item+ " + std::to_wstring(index));
     return {};
@@ -65,6 +67,8 @@ class MemoryCombo final : public ComboControl {
   void type(std::wstring_view text) { box_.type(text); }
 
   std::vector<std::wstring> list;
+  // Set: filling the list and putting an item in fail, and change nothing.
+  bool refuse = false;
 
  private:
   MemoryText box_;
