@@ -64,6 +64,7 @@ class Module1 {
   void remove();
 
  protected:
+  // For a view of the icon's state from outside the program (the tests).
   const NotifyIconRecord& record() const { return nid_; }
   bool in_place() const { return in_place_; }
 

@@ -64,13 +64,13 @@ class Form1 {
   // Runs the handler a row of the window's table names.
   void handle(Handler handler);
 
-  // Reloads the record table from the records file.
-  LoadResult recrefresh();
-
  protected:
+  // For a view of what the window holds from outside the program (the tests).
   const RecordStore& store() const { return store_; }
 
  private:
+  // Reloads the record table from the records file.
+  LoadResult recrefresh();
   // The box that shows a record field: the name box for the name, Text2 to Text8 after.
   TextControl& field_box(std::size_t field) const { return *field_boxes_[field]; }
   // Sets the name box's text; a real change runs Combo1_Change, as typing does.
