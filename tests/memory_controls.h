@@ -4,6 +4,7 @@
 // handlers make is written to a shared log, so tests can check the order of changes.
 
 #include <cstring>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -39,27 +40,35 @@ class MemoryCombo final : public ComboControl {
   std::wstring text() const override { return box_.text(); }
   void set_text(std::wstring_view text) override { box_.set_text(text); }
   void set_focus() override { box_.set_focus(); }
-  void replace_list(std::size_t count,
-                    const std::function<void(std::size_t, std::wstring&)>& item) override {
+  Status replace_list(std::size_t count,
+                      const std::function<void(std::size_t, std::wstring&)>& item) override {
+    if (refuse) return Status::failure(L"list refused");
     list.assign(count, std::wstring());
     for (std::size_t i = 0; i < count; ++i) item(i, list[i]);
     log_.push_back(L"Combo1 list");
+    return {};
   }
-  void insert_item(std::size_t index, std::wstring_view text) override {
+  Status insert_item(std::size_t index, std::wstring_view text) override {
+    if (refuse) return Status::failure(L"item refused");
     list.insert(list.begin() + static_cast<std::ptrdiff_t>(index), std::wstring(text));
     log_.push_back(L"Combo1 item+ " + std::to_wstring(index));
+    return {};
   }
-  void replace_item(std::size_t index, std::wstring_view text) override {
+  Status replace_item(std::size_t index, std::wstring_view text) override {
     list.at(index) = text;
     log_.push_back(L"Combo1 item= " + std::to_wstring(index));
+    return {};
   }
-  void remove_item(std::size_t index) override {
+  Status remove_item(std::size_t index) override {
     list.erase(list.begin() + static_cast<std::ptrdiff_t>(index));
     log_.push_back(L"Combo1 item- " + std::to_wstring(index));
+    return {};
   }
   void type(std::wstring_view text) { box_.type(text); }
 
   std::vector<std::wstring> list;
+  // Set: filling the list and putting an item in fail, and change nothing.
+  bool refuse = false;
 
  private:
   MemoryText box_;
@@ -73,6 +82,18 @@ class MemoryButton final : public ButtonControl {
 
  private:
   bool enabled_ = false;
+};
+
+// The window's controls by id: the tests' own controls, each put in under its id.
+class MemoryControls final : public Form1Controls {
+ public:
+  ComboControl& name_box(int id) override { return *name_boxes.at(id); }
+  TextControl& text_box(int id) override { return *text_boxes.at(id); }
+  ButtonControl& button(int id) override { return *buttons.at(id); }
+
+  std::map<int, ComboControl*> name_boxes;
+  std::map<int, TextControl*> text_boxes;
+  std::map<int, ButtonControl*> buttons;
 };
 
 class MemoryServices final : public FormServices {
@@ -122,6 +143,14 @@ class MemoryShell final : public ShellTray {
 
   std::vector<Call> calls;
   bool succeed = true;
+};
+
+// Module1 with what only the tests look at in view.
+class TestedModule1 final : public Module1 {
+ public:
+  using Module1::in_place;
+  using Module1::Module1;
+  using Module1::record;
 };
 
 }  // namespace perlwick::testing

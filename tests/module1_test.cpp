@@ -13,6 +13,7 @@ namespace perlwick {
 namespace {
 
 using RecordingShell = testing::MemoryShell;
+using testing::TestedModule1;
 
 void put(std::vector<unsigned char>& bytes, std::size_t offset, std::uint64_t value,
          std::size_t size) {
@@ -44,7 +45,7 @@ std::vector<unsigned char> expected_record(std::uint64_t window, std::uint64_t i
 TEST(Module1, TheRecordIsTheShellsFirstAnsiNotifyIconData) {
   EXPECT_EQ(kNotifyIconRecordSize, sizeof(void*) == 4 ? 88u : 104u);
   RecordingShell shell;
-  Module1 tray(shell);
+  TestedModule1 tray(shell);
   tray.add(0x12345678, 0x0ABCDEF0);
   ASSERT_EQ(shell.calls.size(), 2u);
   EXPECT_EQ(shell.calls[0].call, TrayCall::add);
@@ -63,7 +64,7 @@ TEST(Module1, TheRecordIsTheShellsFirstAnsiNotifyIconData) {
 
 TEST(Module1, AnIconTheShellLostIsAddedAgain) {
   RecordingShell shell;
-  Module1 tray(shell);
+  TestedModule1 tray(shell);
   shell.succeed = false;
   tray.add(1, 2);
   EXPECT_FALSE(tray.in_place());
@@ -82,7 +83,7 @@ TEST(Module1, AnIconTheShellLostIsAddedAgain) {
 
 TEST(Module1, NothingIsSentBeforeTheRecordIsFilled) {
   RecordingShell shell;
-  Module1 tray(shell);
+  TestedModule1 tray(shell);
   tray.add_again();
   tray.remove();
   EXPECT_TRUE(shell.calls.empty());

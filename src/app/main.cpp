@@ -8,6 +8,7 @@
 #include "resource.h"
 #include "win32/system_library.h"
 #include "window/control_ids.h"
+#include "window/messages.h"
 #include "window/win32_main_window.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*command_line*/,
@@ -26,9 +27,9 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*command_
     perlwick::win32::MainWindow window(instance, IDI_PERLWICK);
     // Creates the window and its controls and runs the load step: the window is placed
     // and the records are loaded.
-    if (!window.create()) {
-      MessageBoxW(nullptr, L"Windows could not create Perlwick's window.",
-                  perlwick::ids::kWindowTitle, MB_OK | MB_ICONWARNING);
+    if (const perlwick::Status created = window.create(); !created.ok()) {
+      MessageBoxW(nullptr, perlwick::text_of(created).c_str(), perlwick::ids::kWindowTitle,
+                  MB_OK | MB_ICONWARNING);
       return 1;
     }
     // The icon goes into the notification area before the window is first shown.

@@ -21,15 +21,6 @@ inline constexpr std::string_view kLineEnd = "\r\n";
 // date joined, notes.
 using Record = std::array<std::wstring, kFieldCount>;
 
-// The caption of the label that names each field in the window; the notes box has no
-// label of its own and is called "Notes".
-inline constexpr std::array<std::wstring_view, kFieldCount> kFieldLabels = {
-    L"Product Name", L"URL",         L"Affiliate Link", L"Username",
-    L"Password",     L"Commision %", L"Date Joined",    L"Notes"};
-constexpr std::wstring_view field_label(std::size_t field) {
-  return field < kFieldCount ? kFieldLabels[field] : std::wstring_view(L"?");
-}
-
 // Reads the lines of a records file's bytes one after another. A carriage return ends a
 // line and a line feed right after it belongs to the same line end; a line feed anywhere
 // else is an ordinary character. A last line without a line end is a line; a line end at

@@ -5,8 +5,7 @@
 namespace perlwick {
 
 bool is_left_button_press(std::uintptr_t lparam) {
-  constexpr std::uintptr_t kLeftButtonDown = 0x0201;  // WM_LBUTTONDOWN
-  return (lparam & 0xFFFF) == kLeftButtonDown;
+  return (lparam & 0xFFFF) == shell::kWmLButtonDown;
 }
 
 void Module1::add(std::uintptr_t window, std::uintptr_t icon) {

@@ -7,6 +7,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "tray/shell_codes.h"
+
 namespace perlwick {
 
 struct NotifyIconRecord {
@@ -25,11 +27,15 @@ static_assert(sizeof(void*) != 4 || sizeof(NotifyIconRecord) == 88);
 static_assert(sizeof(void*) != 8 || sizeof(NotifyIconRecord) == 104);
 
 inline constexpr std::uint32_t kTrayIconId = 1;
-inline constexpr std::uint32_t kTrayFlags = 7;              // NIF_MESSAGE | NIF_ICON | NIF_TIP
-inline constexpr std::uint32_t kTrayCallbackMessage = 512;  // WM_MOUSEMOVE
+inline constexpr std::uint32_t kTrayFlags = shell::kNifMessage | shell::kNifIcon | shell::kNifTip;
+inline constexpr std::uint32_t kTrayCallbackMessage = shell::kWmMouseMove;
 
 // The shell's calls for the record, by their codes.
-enum class TrayCall : std::uint32_t { add = 0, modify = 1, remove = 2 };
+enum class TrayCall : std::uint32_t {
+  add = shell::kNimAdd,
+  modify = shell::kNimModify,
+  remove = shell::kNimDelete
+};
 
 // Shell_NotifyIconA, or a stand-in in tests.
 class ShellTray {
@@ -57,6 +63,8 @@ class Module1 {
   // Deletes the icon as the window ends.
   void remove();
 
+ protected:
+  // For a view of the icon's state from outside the program (the tests).
   const NotifyIconRecord& record() const { return nid_; }
   bool in_place() const { return in_place_; }
 

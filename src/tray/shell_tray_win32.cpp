@@ -22,9 +22,11 @@ static_assert(offsetof(NotifyIconRecord, uCallbackMessage) ==
 static_assert(offsetof(NotifyIconRecord, hIcon) == offsetof(NOTIFYICONDATAA, hIcon));
 static_assert(offsetof(NotifyIconRecord, szTip) == offsetof(NOTIFYICONDATAA, szTip));
 static_assert(sizeof(NotifyIconRecord::szTip) == 64);
-static_assert(NIM_ADD == 0 && NIM_MODIFY == 1 && NIM_DELETE == 2);
-static_assert((NIF_MESSAGE | NIF_ICON | NIF_TIP) == kTrayFlags);
-static_assert(WM_MOUSEMOVE == kTrayCallbackMessage);
+static_assert(NIM_ADD == shell::kNimAdd && NIM_MODIFY == shell::kNimModify &&
+              NIM_DELETE == shell::kNimDelete);
+static_assert(NIF_MESSAGE == shell::kNifMessage && NIF_ICON == shell::kNifIcon &&
+              NIF_TIP == shell::kNifTip);
+static_assert(WM_MOUSEMOVE == shell::kWmMouseMove && WM_LBUTTONDOWN == shell::kWmLButtonDown);
 
 bool Win32ShellTray::notify(TrayCall call, const NotifyIconRecord& record) {
   NOTIFYICONDATAA data;

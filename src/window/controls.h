@@ -10,6 +10,8 @@
 #include <string>
 #include <string_view>
 
+#include "store/status.h"
+
 namespace perlwick {
 
 class TextControl {
@@ -24,14 +26,15 @@ class TextControl {
 class ComboControl : public TextControl {
  public:
   // Empties the list and fills it with count items, in order: item(i, text) sets text to
-  // the i-th. The text in the edit field, its caret and its selection stay as they are.
-  virtual void replace_list(std::size_t count,
-                            const std::function<void(std::size_t, std::wstring&)>& item) = 0;
+  // the i-th. The text in the edit field, its caret and its selection stay as they are. A
+  // failure leaves the list holding part of the items.
+  virtual Status replace_list(std::size_t count,
+                              const std::function<void(std::size_t, std::wstring&)>& item) = 0;
   // Changes one item of the list: puts text before the index-th (at the end when index is
   // the count), makes the index-th read text, or removes it. The edit field stays as it is.
-  virtual void insert_item(std::size_t index, std::wstring_view text) = 0;
-  virtual void replace_item(std::size_t index, std::wstring_view text) = 0;
-  virtual void remove_item(std::size_t index) = 0;
+  virtual Status insert_item(std::size_t index, std::wstring_view text) = 0;
+  virtual Status replace_item(std::size_t index, std::wstring_view text) = 0;
+  virtual Status remove_item(std::size_t index) = 0;
 };
 
 class ButtonControl {
@@ -39,6 +42,16 @@ class ButtonControl {
   virtual ~ButtonControl() = default;
   virtual void set_enabled(bool enabled) = 0;
   virtual bool enabled() const = 0;
+};
+
+// The window's controls, found by the ids their rows in form1_table.h give them. Each
+// lives as long as the window.
+class Form1Controls {
+ public:
+  virtual ~Form1Controls() = default;
+  virtual ComboControl& name_box(int id) = 0;
+  virtual TextControl& text_box(int id) = 0;
+  virtual ButtonControl& button(int id) = 0;
 };
 
 // The window around the controls and the platform services its handlers need.

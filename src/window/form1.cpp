@@ -3,17 +3,66 @@
 #include <new>
 #include <utility>
 
+#include "common/scope_exit.h"
 #include "window/messages.h"
 
 namespace perlwick {
 
-Form1::Form1(const Form1Controls& controls, FormServices& services, Module1& tray,
+namespace {
+
+// Every field of a record has its box in the window, and only one.
+constexpr bool every_field_has_one_box() {
+  for (std::size_t field = 0; field < kFieldCount; ++field) {
+    int boxes = 0;
+    for (const ControlRow& control : kForm1Controls) {
+      if (is_box(control.kind) && static_cast<std::size_t>(control.field) == field) ++boxes;
+    }
+    if (boxes != 1) return false;
+  }
+  return true;
+}
+static_assert(every_field_has_one_box());
+
+}  // namespace
+
+Form1::Form1(Form1Controls& controls, FormServices& services, Module1& tray,
              std::filesystem::path records_path, FileSystem& files,
              std::filesystem::path private_folder)
-    : controls_(controls),
+    : Combo1(controls.name_box(ids::Combo1)),
+      Command1(controls.button(ids::Command1)),
       services_(services),
       tray_(tray),
-      store_(std::move(records_path), files, std::move(private_folder)) {}
+      store_(std::move(records_path), files, std::move(private_folder)) {
+  for (const ControlRow& control : kForm1Controls) {
+    if (control.kind == ControlKind::name_box) {
+      field_boxes_[static_cast<std::size_t>(control.field)] = &controls.name_box(control.id);
+    } else if (is_box(control.kind)) {
+      field_boxes_[static_cast<std::size_t>(control.field)] = &controls.text_box(control.id);
+    }
+  }
+}
+
+void Form1::handle(Handler handler) {
+  switch (handler) {
+    case Handler::none:
+      break;
+    case Handler::Command1_Click:
+      Command1_Click();
+      break;
+    case Handler::Command2_Click:
+      Command2_Click();
+      break;
+    case Handler::Command3_Click:
+      Command3_Click();
+      break;
+    case Handler::Command4_Click:
+      Command4_Click();
+      break;
+    case Handler::Text7_LostFocus:
+      Text7_LostFocus();
+      break;
+  }
+}
 
 // ---- Start-up ---------------------------------------------------------------------------
 
@@ -72,10 +121,11 @@ void Form1::Form_Terminate() {
 // ---- The date check -----------------------------------------------------------------------
 
 void Form1::Text7_LostFocus() {
-  const std::wstring text = controls_.Text7.text();
+  TextControl& Text7 = field_box(static_cast<std::size_t>(row_of(ids::Text7).field));
+  const std::wstring text = Text7.text();
   if (text.empty() || services_.is_date(text)) return;
   services_.show_message(L"Invalid date");
-  controls_.Text7.set_focus();
+  Text7.set_focus();
 }
 
 // ---- The name box look-up ---------------------------------------------------------------
@@ -106,26 +156,30 @@ void Form1::Combo1_DropDown() {
   // Until the list holds the table's names again, it holds nothing known.
   const bool follow = listed_generation_ == generation;
   listed_generation_ = kNotListed;
+  // A change of the list that fails is said, and the list is filled anew next time.
   if (follow) {
     for (const ListEdit& edit : edits) {
       switch (edit.kind) {
         case RecordTable::Change::Kind::add:
-          controls_.Combo1.insert_item(edit.rows.front(), edit.name);
+          if (!report(Combo1.insert_item(edit.rows.front(), edit.name))) return;
           break;
         case RecordTable::Change::Kind::replace:
-          for (const std::size_t row : edit.rows) controls_.Combo1.replace_item(row, edit.name);
+          for (const std::size_t row : edit.rows) {
+            if (!report(Combo1.replace_item(row, edit.name))) return;
+          }
           break;
         case RecordTable::Change::Kind::remove:
           for (auto row = edit.rows.rbegin(); row != edit.rows.rend(); ++row) {
-            controls_.Combo1.remove_item(*row);
+            if (!report(Combo1.remove_item(*row))) return;
           }
           break;
       }
     }
   } else {
     const RecordTable& table = store_.table();
-    controls_.Combo1.replace_list(
+    const Status filled = Combo1.replace_list(
         table.count(), [&table](std::size_t row, std::wstring& name) { table.name(row, name); });
+    if (!report(filled)) return;
   }
   listed_generation_ = generation;
 }
@@ -161,26 +215,23 @@ void Form1::follow_edit() {
 
 void Form1::Combo1_Change() {
   if (in_change_) return;
+  in_change_ = true;
   // Cleared again however the look-up ends, a failure included.
-  struct ChangeScope {
-    bool& flag;
-    explicit ChangeScope(bool& f) : flag(f) { flag = true; }
-    ~ChangeScope() { flag = false; }
-  } scope(in_change_);
-  const std::size_t row = last_match(controls_.Combo1.text());
+  const ScopeExit change_done([this] { in_change_ = false; });
+  const std::size_t row = last_match(Combo1.text());
   if (row < store_.count()) {
     show_row(row);
-    controls_.Command1.set_enabled(false);
+    Command1.set_enabled(false);
   } else {
     empty_field_boxes();
-    controls_.Command1.set_enabled(true);
+    Command1.set_enabled(true);
   }
 }
 
 void Form1::Combo1_Click(std::wstring_view item) {
   const std::size_t row = last_match(item);
   if (row < store_.count()) show_row(row);
-  controls_.Command1.set_enabled(false);
+  Command1.set_enabled(false);
 }
 
 std::size_t Form1::last_match(std::wstring_view text) const {
@@ -201,23 +252,16 @@ void Form1::empty_field_boxes() {
 }
 
 void Form1::set_name_text(std::wstring_view text) {
-  if (controls_.Combo1.text() == text) return;
-  controls_.Combo1.set_text(text);
+  if (Combo1.text() == text) return;
+  Combo1.set_text(text);
   Combo1_Change();
-}
-
-TextControl& Form1::field_box(std::size_t field) const {
-  TextControl* const boxes[] = {&controls_.Text2, &controls_.Text3, &controls_.Text4,
-                                &controls_.Text5, &controls_.Text6, &controls_.Text7,
-                                &controls_.Text8};
-  return *boxes[field - 1];
 }
 
 // ---- The edits ----------------------------------------------------------------------------
 
 Record Form1::record_in_boxes() const {
   Record record;
-  record[0] = controls_.Combo1.text();
+  record[0] = Combo1.text();
   for (std::size_t field = 1; field < kNotesField; ++field) record[field] = field_box(field).text();
   record[kNotesField] = notes_from_box(field_box(kNotesField).text());
   return record;
@@ -237,7 +281,7 @@ void Form1::Command2_Click() {
 }
 
 void Form1::Command3_Click() {
-  if (!report(store_.remove(controls_.Combo1.text()))) return;
+  if (!report(store_.remove(Combo1.text()))) return;
   follow_edit();
   set_name_text(L"");
   empty_field_boxes();

@@ -1,9 +1,10 @@
 #pragma once
 
 // Form1, the program's one window: its controls, its record store and its event
-// handlers. The Win32 layer creates the controls and calls the handlers; everything the
-// handlers decide is here.
+// handlers. The Win32 layer creates the controls from the window's table (form1_table.h)
+// and calls the handlers; everything the handlers decide is here.
 
+#include <array>
 #include <cstdint>
 #include <filesystem>
 #include <string>
@@ -13,26 +14,16 @@
 #include "store/record_store.h"
 #include "tray/module1.h"
 #include "window/controls.h"
+#include "window/form1_table.h"
 
 namespace perlwick {
 
-struct Form1Controls {
-  ComboControl& Combo1;     // product name
-  TextControl& Text2;       // URL
-  TextControl& Text3;       // affiliate link
-  TextControl& Text4;       // username
-  TextControl& Text5;       // password
-  TextControl& Text6;       // commission %
-  TextControl& Text7;       // date joined
-  TextControl& Text8;       // notes
-  ButtonControl& Command1;  // "Add"
-};
-
 class Form1 {
  public:
-  // private_folder: where the record store keeps what it needs besides the records file
-  // (by default the account's own folder).
-  Form1(const Form1Controls& controls, FormServices& services, Module1& tray,
+  // Takes from controls the name box, "Add" and the box of each record field, as the
+  // window's table names them. private_folder: where the record store keeps what it needs
+  // besides the records file (by default the account's own folder).
+  Form1(Form1Controls& controls, FormServices& services, Module1& tray,
         std::filesystem::path records_path, FileSystem& files = native_file_system(),
         std::filesystem::path private_folder = {});
 
@@ -70,14 +61,18 @@ class Form1 {
   // The Date Joined box has handed the focus to another control of the window.
   void Text7_LostFocus();
 
-  // Reloads the record table from the records file.
-  LoadResult recrefresh();
+  // Runs the handler a row of the window's table names.
+  void handle(Handler handler);
 
+ protected:
+  // For a view of what the window holds from outside the program (the tests).
   const RecordStore& store() const { return store_; }
 
  private:
-  // The field boxes Text2 to Text8, for fields 1 to 7.
-  TextControl& field_box(std::size_t field) const;
+  // Reloads the record table from the records file.
+  LoadResult recrefresh();
+  // The box that shows a record field: the name box for the name, Text2 to Text8 after.
+  TextControl& field_box(std::size_t field) const { return *field_boxes_[field]; }
   // Sets the name box's text; a real change runs Combo1_Change, as typing does.
   void set_name_text(std::wstring_view text);
   // Shows the row's name in the name box and its fields in the field boxes.
@@ -87,13 +82,15 @@ class Form1 {
   std::size_t last_match(std::wstring_view text) const;
   // The record the boxes hold.
   Record record_in_boxes() const;
-  // Shows a failed edit's message; true when the edit succeeded.
+  // Shows a failure's message; true when there was none.
   bool report(const Status& status);
   // After a saved edit: the name box's list, when it held the table's names, is to follow
   // the edit when it is next seen.
   void follow_edit();
 
-  Form1Controls controls_;
+  ComboControl& Combo1;
+  ButtonControl& Command1;
+  std::array<TextControl*, kFieldCount> field_boxes_{};
   FormServices& services_;
   Module1& tray_;
   RecordStore store_;

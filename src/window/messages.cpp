@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "store/records_format.h"
+#include "window/form1_table.h"
 
 namespace perlwick {
 namespace {
@@ -151,8 +151,8 @@ std::wstring text_of(const Message& message) {
     at = close + 1;
   }
   if (about_a_field(message.says)) {
-    return L"The " + std::wstring(field_label(message.field)) + L" text cannot be stored: " + text +
-           L"\n\nNothing was saved.";
+    return L"The " + std::wstring(field_caption(message.field)) + L" text cannot be stored: " +
+           text + L"\n\nNothing was saved.";
   }
   return text;
 }

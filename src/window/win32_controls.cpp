@@ -3,6 +3,8 @@
 #include <new>
 #include <stdexcept>
 
+#include "window/win32_messages.h"
+
 namespace perlwick::win32 {
 
 namespace {
@@ -14,51 +16,35 @@ void caret_to_end(HWND edit) {
   SendMessageW(edit, EM_SCROLLCARET, 0, 0);
 }
 
-// Turns a window's drawing off for as long as it lives.
-class RedrawOff {
- public:
-  explicit RedrawOff(HWND hwnd) : hwnd_(hwnd) { SendMessageW(hwnd_, WM_SETREDRAW, FALSE, 0); }
-  ~RedrawOff() {
-    SendMessageW(hwnd_, WM_SETREDRAW, TRUE, 0);
-    RedrawWindow(hwnd_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
-  }
-  RedrawOff(const RedrawOff&) = delete;
-  RedrawOff& operator=(const RedrawOff&) = delete;
-
- private:
-  HWND hwnd_;
-};
+// Turns a window's drawing off until the returned guard goes.
+auto redraw_off(HWND hwnd) {
+  SendMessageW(hwnd, WM_SETREDRAW, FALSE, 0);
+  return ScopeExit([hwnd] {
+    SendMessageW(hwnd, WM_SETREDRAW, TRUE, 0);
+    RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN);
+  });
+}
 
 // Keeps a combo box's edit field, its text, caret and selection, through changes of its
-// list: emptying a drop-down combo box's list also empties its edit field.
-class KeptText {
- public:
-  KeptText(HWND combo, HWND edit) : combo_(combo), edit_(edit), text_(window_text(combo)) {
-    if (edit_ != nullptr) {
-      SendMessageW(edit_, EM_GETSEL, reinterpret_cast<WPARAM>(&start_),
-                   reinterpret_cast<LPARAM>(&end_));
-    }
+// list until the returned guard goes: emptying a drop-down combo box's list also empties
+// its edit field.
+auto keep_text(HWND combo, HWND edit) {
+  DWORD start = 0;
+  DWORD end = 0;
+  if (edit != nullptr) {
+    SendMessageW(edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
   }
-  ~KeptText() {
+  return ScopeExit([combo, edit, start, end, text = window_text(combo)] {
     bool same = false;
     try {
-      same = window_text(combo_) == text_;
+      same = window_text(combo) == text;
     } catch (...) {
       same = false;  // unreadable: written again all the same
     }
-    if (!same) SetWindowTextW(combo_, text_.c_str());
-    if (edit_ != nullptr) SendMessageW(edit_, EM_SETSEL, start_, static_cast<LPARAM>(end_));
-  }
-  KeptText(const KeptText&) = delete;
-  KeptText& operator=(const KeptText&) = delete;
-
- private:
-  HWND combo_;
-  HWND edit_;
-  std::wstring text_;
-  DWORD start_ = 0;
-  DWORD end_ = 0;
-};
+    if (!same) SetWindowTextW(combo, text.c_str());
+    if (edit != nullptr) SendMessageW(edit, EM_SETSEL, start, static_cast<LPARAM>(end));
+  });
+}
 
 }  // namespace
 
@@ -98,7 +84,7 @@ void Watch::stop() {
 
 void EditBox::set_text(std::wstring_view text) {
   const std::wstring copy(text);
-  ProgramWrites::Scope program_write(writes_);
+  const auto program_write = writes_.begin();
   SetWindowTextW(hwnd_, copy.c_str());
   caret_to_end(hwnd_);
 }
@@ -130,15 +116,6 @@ void EditBox::notified(WORD code) {
 
 // ---- NameBox ------------------------------------------------------------------------------
 
-namespace {
-
-// Posted to the name box when the user has chosen an item of its list: the combo box
-// writes the item into its edit field only after it has sent the notification, so the
-// choice is looked up once that has happened.
-constexpr UINT kChoiceMessage = WM_APP + 1;
-
-}  // namespace
-
 NameBox::NameBox(HWND combo, ProgramWrites& writes) : Win32Control(combo), writes_(writes) {
   COMBOBOXINFO info{};
   info.cbSize = sizeof(info);
@@ -157,7 +134,7 @@ void NameBox::watch_all() {
 }
 
 void NameBox::write_text(const std::wstring& text) {
-  ProgramWrites::Scope program_write(writes_);
+  const auto program_write = writes_.begin();
   SetWindowTextW(hwnd_, text.c_str());
 }
 
@@ -247,29 +224,24 @@ LRESULT CALLBACK NameBox::list_proc(HWND hwnd, UINT message, WPARAM wparam, LPAR
   return box.list_watch_.pass_on(hwnd, message, wparam, lparam);
 }
 
-void NameBox::replace_list(std::size_t count,
-                           const std::function<void(std::size_t, std::wstring&)>& item) {
+Status NameBox::replace_list(std::size_t count,
+                             const std::function<void(std::size_t, std::wstring&)>& item) {
   // Room for names of a usual length; the list grows past it if need be.
   constexpr std::size_t kUsualNameBytes = 32 * sizeof(wchar_t);
 
   bool filled = true;
-  ProgramWrites::Scope program_write(writes_);
+  const auto program_write = writes_.begin();
   {
-    RedrawOff redraw_off(hwnd_);
+    const auto redraw = redraw_off(hwnd_);
     // What the user has typed stays, with its caret and selection.
-    KeptText kept(hwnd_, edit_);
+    const auto kept = keep_text(hwnd_, edit_);
     SendMessageW(hwnd_, CB_RESETCONTENT, 0, 0);
     SendMessageW(hwnd_, CB_INITSTORAGE, count, static_cast<LPARAM>(count * kUsualNameBytes));
     // The names go in as fast as into a bare combo box: nothing of the name box's own
     // watches the messages meanwhile.
-    struct Unwatched {
-      NameBox& box;
-      explicit Unwatched(NameBox& b) : box(b) {
-        box.combo_watch_.stop();
-        box.list_watch_.stop();
-      }
-      ~Unwatched() { box.watch_all(); }
-    } unwatched(*this);
+    combo_watch_.stop();
+    list_watch_.stop();
+    const ScopeExit watched_again([this] { watch_all(); });
     try {
       std::wstring entry;
       for (std::size_t i = 0; i < count; ++i) {
@@ -287,36 +259,42 @@ void NameBox::replace_list(std::size_t count,
   }
   // The list now follows the text as the combo box's own search would have set it.
   search_put_off_ = true;
-  if (!filled) throw std::runtime_error("Windows could not fill the product name list.");
+  if (!filled) {
+    return Status::failure(
+        L"Perlwick could not finish that: Windows could not fill the product name list.");
+  }
+  return {};
 }
 
-void NameBox::change_item(UINT message, std::size_t index, const wchar_t* text) {
+Status NameBox::change_item(UINT message, std::size_t index, const wchar_t* text) {
   LRESULT done = CB_ERR;
   {
-    ProgramWrites::Scope program_write(writes_);
-    KeptText kept(hwnd_, edit_);
+    const auto program_write = writes_.begin();
+    const auto kept = keep_text(hwnd_, edit_);
     done = SendMessageW(hwnd_, message, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text));
   }
   search_put_off_ = true;
   if (done == CB_ERR || done == CB_ERRSPACE) {
-    throw std::runtime_error("Windows could not change the product name list.");
+    return Status::failure(
+        L"Perlwick could not finish that: Windows could not change the product name list.");
   }
+  return {};
 }
 
-void NameBox::insert_item(std::size_t index, std::wstring_view text) {
+Status NameBox::insert_item(std::size_t index, std::wstring_view text) {
   const std::wstring item(text);
-  change_item(CB_INSERTSTRING, index, item.c_str());
+  return change_item(CB_INSERTSTRING, index, item.c_str());
 }
 
-void NameBox::replace_item(std::size_t index, std::wstring_view text) {
+Status NameBox::replace_item(std::size_t index, std::wstring_view text) {
   // Update changes a stored name in letter case at most: mostly it reads the same.
-  if (item_text(static_cast<WPARAM>(index)) == text) return;
-  remove_item(index);
-  insert_item(index, text);
+  if (item_text(static_cast<WPARAM>(index)) == text) return {};
+  if (Status removed = remove_item(index); !removed.ok()) return removed;
+  return insert_item(index, text);
 }
 
-void NameBox::remove_item(std::size_t index) {
-  change_item(CB_DELETESTRING, index, nullptr);
+Status NameBox::remove_item(std::size_t index) {
+  return change_item(CB_DELETESTRING, index, nullptr);
 }
 
 std::optional<std::wstring> NameBox::chosen_item() const {

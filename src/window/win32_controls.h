@@ -13,6 +13,7 @@
 #include <string>
 #include <string_view>
 
+#include "common/scope_exit.h"
 #include "window/controls.h"
 
 namespace perlwick::win32 {
@@ -23,16 +24,11 @@ class ProgramWrites {
  public:
   bool active() const { return depth_ > 0; }
 
-  class Scope {
-   public:
-    explicit Scope(ProgramWrites& writes) : writes_(writes) { ++writes_.depth_; }
-    ~Scope() { --writes_.depth_; }
-    Scope(const Scope&) = delete;
-    Scope& operator=(const Scope&) = delete;
-
-   private:
-    ProgramWrites& writes_;
-  };
+  // A write begins; it ends when the returned guard goes.
+  auto begin() {
+    ++depth_;
+    return ScopeExit([this] { --depth_; });
+  }
 
  private:
   int depth_ = 0;
@@ -116,11 +112,11 @@ class NameBox final : public ComboControl, public Win32Control {
   std::wstring text() const override { return window_text(hwnd_); }
   void set_text(std::wstring_view text) override;
   void set_focus() override;
-  void replace_list(std::size_t count,
-                    const std::function<void(std::size_t, std::wstring&)>& item) override;
-  void insert_item(std::size_t index, std::wstring_view text) override;
-  void replace_item(std::size_t index, std::wstring_view text) override;
-  void remove_item(std::size_t index) override;
+  Status replace_list(std::size_t count,
+                      const std::function<void(std::size_t, std::wstring&)>& item) override;
+  Status insert_item(std::size_t index, std::wstring_view text) override;
+  Status replace_item(std::size_t index, std::wstring_view text) override;
+  Status remove_item(std::size_t index) override;
 
   // The user has changed the text.
   std::function<void()> on_change;
@@ -145,7 +141,7 @@ class NameBox final : public ComboControl, public Win32Control {
   std::optional<std::wstring> item_text(WPARAM index) const;
   // Changes the list by one item with message (CB_INSERTSTRING or CB_DELETESTRING), keeping
   // the edit field as it is.
-  void change_item(UINT message, std::size_t index, const wchar_t* text);
+  Status change_item(UINT message, std::size_t index, const wchar_t* text);
   void watch_all();
 
   static LRESULT CALLBACK combo_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);

@@ -1,8 +1,8 @@
 #include "window/win32_layout.h"
 
-#include <stdexcept>
+#include <string>
 
-#include "window/form1_layout.h"
+#include "window/form1_table.h"
 
 namespace perlwick::win32 {
 namespace {
@@ -39,7 +39,7 @@ struct Kind {
   DWORD ex_style;
 };
 
-Kind kind_of(const ControlLayout& control) {
+Kind kind_of(const ControlRow& control) {
   constexpr DWORD child = WS_CHILD | WS_VISIBLE;
   switch (control.kind) {
     case ControlKind::label:
@@ -56,10 +56,8 @@ Kind kind_of(const ControlLayout& control) {
           child | WS_TABSTOP | WS_VSCROLL | ES_LEFT | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN,
           WS_EX_CLIENTEDGE};
     case ControlKind::button:
-      // "Add" starts disabled.
       return {L"Button",
-              child | WS_TABSTOP | BS_PUSHBUTTON | (control.id == ids::Command1 ? WS_DISABLED : 0u),
-              0};
+              child | WS_TABSTOP | BS_PUSHBUTTON | (control.starts_disabled ? WS_DISABLED : 0u), 0};
   }
   return {L"Static", child, 0};
 }
@@ -79,20 +77,21 @@ UINT dpi_of(HWND window) {
   return dpi > 0 ? static_cast<UINT>(dpi) : kDefaultDpi;
 }
 
-void create_controls(HWND window, HINSTANCE instance) {
-  for (const ControlLayout& control : kForm1Controls) {
+Status create_controls(HWND window, HINSTANCE instance) {
+  for (const ControlRow& control : kForm1Controls) {
     const Kind kind = kind_of(control);
     const std::wstring caption(caption_of(control));
     const HWND created = CreateWindowExW(
         kind.ex_style, kind.window_class, caption.c_str(), kind.style, 0, 0, 0, 0, window,
         reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.id)), instance, nullptr);
-    if (created == nullptr) throw std::runtime_error("Windows could not create the controls.");
+    if (created == nullptr) return Status::failure(L"Windows could not create the controls.");
     // No box has a length limit of its own.
     if (control.kind == ControlKind::name_box) SendMessageW(created, CB_LIMITTEXT, 0, 0);
     if (control.kind == ControlKind::text_box || control.kind == ControlKind::notes_box) {
       SendMessageW(created, EM_SETLIMITTEXT, 0, 0);
     }
   }
+  return {};
 }
 
 WindowLayout::WindowLayout(UINT dpi)
@@ -115,12 +114,10 @@ SIZE WindowLayout::outer_size() const {
 }
 
 void WindowLayout::apply(HWND window) const {
-  for (const ControlLayout& control : kForm1Controls) {
+  for (const ControlRow& control : kForm1Controls) {
     const HWND hwnd = GetDlgItem(window, control.id);
     if (hwnd == nullptr) continue;
-    const bool bold = control.kind == ControlKind::label ||
-                      control.kind == ControlKind::hidden_label ||
-                      control.kind == ControlKind::button;
+    const bool bold = is_label(control.kind) || control.kind == ControlKind::button;
     SendMessageW(hwnd, WM_SETFONT, reinterpret_cast<WPARAM>(bold ? bold_font_.get() : font_.get()),
                  TRUE);
     const int height =
@@ -134,7 +131,7 @@ void WindowLayout::apply(HWND window) const {
 // A drop-down combo box takes its height from its font; make its edit field as tall as the
 // name box's height in the table.
 void WindowLayout::fit_name_box_height(HWND combo) const {
-  const int wanted = px(layout_of(ids::Combo1).height);
+  const int wanted = px(row_of(ids::Combo1).height);
   for (int attempt = 0; attempt < 2; ++attempt) {
     RECT rect{};
     GetWindowRect(combo, &rect);

@@ -1,10 +1,11 @@
 #pragma once
 
 // Form1's window at the screen's DPI: pixels for twips, the window's outer size, its two
-// fonts, and its controls made and placed from their table (form1_layout.h).
+// fonts, and its controls made and placed from their table (form1_table.h).
 
 #include <windows.h>
 
+#include "store/status.h"
 #include "win32/owned.h"
 
 namespace perlwick::win32 {
@@ -16,8 +17,8 @@ inline constexpr DWORD kWindowExStyle = WS_EX_CONTROLPARENT;
 UINT dpi_of(HWND window);
 
 // Creates the window's controls from the table, in its order, each in its start-up
-// state. Throws when Windows cannot.
-void create_controls(HWND window, HINSTANCE instance);
+// state.
+Status create_controls(HWND window, HINSTANCE instance);
 
 class WindowLayout {
  public:

@@ -2,22 +2,21 @@
 
 #include <exception>
 #include <new>
+#include <stdexcept>
 #include <string>
 
 #include "store/ansi_text.h"
 #include "store/record_store.h"
 #include "window/control_ids.h"
+#include "window/form1_table.h"
 #include "window/win32_date_check.h"
+#include "window/win32_messages.h"
 
 namespace perlwick::win32 {
 
 namespace {
 
 constexpr UINT kDpiChangedMessage = 0x02E0;  // WM_DPICHANGED, Windows 8.1 and later
-
-// Posted when the Date Joined box has lost the focus: the date is checked once the focus
-// has settled, not inside the focus change.
-constexpr UINT kDateCheckMessage = WM_APP + 2;
 
 }  // namespace
 
@@ -30,7 +29,8 @@ MainWindow::~MainWindow() {
 
 // ---- Start-up -----------------------------------------------------------------------------
 
-bool MainWindow::create() {
+Status MainWindow::create() {
+  const Status no_window = Status::failure(L"Windows could not create Perlwick's window.");
   const auto load_icon = [this](int size_x, int size_y) {
     return Icon(static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(icon_id_), IMAGE_ICON,
                                               GetSystemMetrics(size_x), GetSystemMetrics(size_y),
@@ -48,13 +48,13 @@ bool MainWindow::create() {
   window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   window_class.hbrBackground = GetSysColorBrush(COLOR_BTNFACE);
   window_class.lpszClassName = ids::kWindowClass;
-  if (RegisterClassExW(&window_class) == 0) return false;
+  if (RegisterClassExW(&window_class) == 0) return no_window;
 
   // Created at the screen's origin, on the main screen, whose height places it; the load
   // step moves it before it is shown.
   if (CreateWindowExW(kWindowExStyle, ids::kWindowClass, ids::kWindowTitle, kWindowStyle, 0, 0, 0,
                       0, nullptr, nullptr, instance_, this) == nullptr) {
-    return false;
+    return no_window;
   }
   layout_.emplace(dpi_of(hwnd_));
   const SIZE size = layout_->outer_size();
@@ -62,53 +62,77 @@ bool MainWindow::create() {
   SendMessageW(hwnd_, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big_icon_.get()));
   SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small_icon_.get()));
 
-  create_controls(hwnd_, instance_);
+  // Said as any other failure to start is.
+  if (!create_controls(hwnd_, instance_).ok()) return Status::failure(L"Perlwick could not start.");
   make_controls();
   layout_->apply(hwnd_);
 
   taskbar_created_ = RegisterWindowMessageW(L"TaskbarCreated");
-  form_ = std::make_unique<Form1>(
-      Form1Controls{*combo1_, *text_boxes_[0], *text_boxes_[1], *text_boxes_[2], *text_boxes_[3],
-                    *text_boxes_[4], *text_boxes_[5], *text_boxes_[6], *buttons_[0]},
-      *this, module1_, std::filesystem::path(kRecordsPath));
+  form_ = std::make_unique<Form1>(*this, *this, module1_, std::filesystem::path(kRecordsPath));
   run([this] { form_->Form_Load(); });
-  return true;
+  return {};
 }
 
-// The controls Form1 works with, each with the handlers of Form1 that it calls.
 void MainWindow::make_controls() {
-  combo1_ = std::make_unique<NameBox>(GetDlgItem(hwnd_, ids::Combo1), writes_);
-  combo1_->on_change = [this] { run([this] { form_->Combo1_Change(); }); };
-  combo1_->on_got_focus = [this] { run([this] { form_->Combo1_GotFocus(); }); };
-  combo1_->on_choice = [this](std::wstring_view item) {
+  for (const ControlRow& row : kForm1Controls) {
+    const HWND hwnd = GetDlgItem(hwnd_, row.id);
+    switch (row.kind) {
+      case ControlKind::name_box:
+        controls_.push_back(make_name_box(hwnd));
+        break;
+      case ControlKind::text_box:
+      case ControlKind::notes_box:
+        controls_.push_back(make_box(hwnd, row));
+        break;
+      case ControlKind::button:
+        controls_.push_back(make_button(hwnd, row));
+        break;
+      case ControlKind::label:
+      case ControlKind::hidden_label:
+        break;  // labels tell of nothing
+    }
+  }
+}
+
+std::unique_ptr<Win32Control> MainWindow::make_name_box(HWND hwnd) {
+  auto box = std::make_unique<NameBox>(hwnd, writes_);
+  box->on_change = [this] { run([this] { form_->Combo1_Change(); }); };
+  box->on_got_focus = [this] { run([this] { form_->Combo1_GotFocus(); }); };
+  box->on_choice = [this](std::wstring_view item) {
     run([this, item] { form_->Combo1_Click(item); });
   };
-  combo1_->on_list_needed = [this] { run([this] { form_->Combo1_DropDown(); }); };
-  controls_.push_back(combo1_.get());
+  box->on_list_needed = [this] { run([this] { form_->Combo1_DropDown(); }); };
+  return box;
+}
 
-  constexpr int kTextBoxes[] = {ids::Text2, ids::Text3, ids::Text4, ids::Text5,
-                                ids::Text6, ids::Text7, ids::Text8};
-  for (std::size_t i = 0; i < text_boxes_.size(); ++i) {
-    text_boxes_[i] = std::make_unique<EditBox>(GetDlgItem(hwnd_, kTextBoxes[i]), writes_);
-    controls_.push_back(text_boxes_[i].get());
-  }
-  EditBox& text7 = *text_boxes_[5];
-  EditBox& text8 = *text_boxes_[6];
-  text7.on_lost_focus = [this] {
-    if (!closing_) PostMessageW(hwnd_, kDateCheckMessage, 0, 0);
-  };
-  text8.let_tab_move_on();
-
-  constexpr int kButtons[] = {ids::Command1, ids::Command2, ids::Command3, ids::Command4};
-  constexpr void (Form1::*kClicks[])() = {&Form1::Command1_Click, &Form1::Command2_Click,
-                                          &Form1::Command3_Click, &Form1::Command4_Click};
-  for (std::size_t i = 0; i < buttons_.size(); ++i) {
-    buttons_[i] = std::make_unique<PushButton>(GetDlgItem(hwnd_, kButtons[i]));
-    buttons_[i]->on_click = [this, click = kClicks[i]] {
-      run([this, click] { (form_.get()->*click)(); });
+std::unique_ptr<Win32Control> MainWindow::make_box(HWND hwnd, const ControlRow& row) {
+  auto box = std::make_unique<EditBox>(hwnd, writes_);
+  // A box's handler runs when it has lost the focus, once the focus has settled.
+  if (row.handler != Handler::none) {
+    box->on_lost_focus = [this, id = row.id] {
+      if (!closing_) PostMessageW(hwnd_, kLostFocusMessage, static_cast<WPARAM>(id), 0);
     };
-    controls_.push_back(buttons_[i].get());
   }
+  if (row.kind == ControlKind::notes_box) box->let_tab_move_on();
+  return box;
+}
+
+std::unique_ptr<Win32Control> MainWindow::make_button(HWND hwnd, const ControlRow& row) {
+  auto button = std::make_unique<PushButton>(hwnd);
+  button->on_click = [this, handler = row.handler] {
+    run([this, handler] { form_->handle(handler); });
+  };
+  return button;
+}
+
+template <typename Control>
+Control& MainWindow::control(int id) {
+  const HWND hwnd = GetDlgItem(hwnd_, id);
+  for (const std::unique_ptr<Win32Control>& made : controls_) {
+    if (made->hwnd() != hwnd) continue;
+    if (auto* typed = dynamic_cast<Control*>(made.get())) return *typed;
+  }
+  throw std::logic_error("Form1 has no control of that id and kind");
 }
 
 void MainWindow::add_tray_icon() {
@@ -122,7 +146,7 @@ void MainWindow::show() {
   ShowWindow(hwnd_, SW_SHOWNORMAL);
   UpdateWindow(hwnd_);
   // The name box is first in the tab order; taking the focus catches up with the file.
-  combo1_->set_focus();
+  SetFocus(GetDlgItem(hwnd_, ids::Combo1));
   run([this] { form_->Form_Shown(); });
 }
 
@@ -226,7 +250,7 @@ LRESULT MainWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
     case WM_COMMAND:
       // A control tells of what happened to it; its own handlers take it from there.
-      for (Win32Control* control : controls_) {
+      for (const std::unique_ptr<Win32Control>& control : controls_) {
         if (control->hwnd() == reinterpret_cast<HWND>(lparam)) {
           control->notified(HIWORD(wparam));
           break;
@@ -258,8 +282,8 @@ LRESULT MainWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
       run([this, lparam] { form_->Form_MouseMove(static_cast<std::uintptr_t>(lparam)); });
       return 0;
 
-    case kDateCheckMessage:
-      check_date_after_focus_left();
+    case kLostFocusMessage:
+      after_focus_left(static_cast<int>(wparam));
       return 0;
 
     case WM_CLOSE:
@@ -282,23 +306,23 @@ LRESULT MainWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
   }
 }
 
-// The date is checked when the focus went from the Date Joined box to another control of
-// this window: not when the user switched to another program, nor when the window was
-// hidden or is closing.
-void MainWindow::check_date_after_focus_left() {
+// A box's handler (the Date Joined box's date check) runs when the focus went from the box
+// to another control of this window: not when the user switched to another program, nor
+// when the window was hidden or is closing.
+void MainWindow::after_focus_left(int id) {
   if (closing_ || hwnd_ == nullptr || !IsWindowVisible(hwnd_) || IsIconic(hwnd_)) return;
   const HWND focus = GetFocus();
-  // Back in the Date Joined box already (the window was hidden or left and has come back
-  // before this ran): the focus has not moved on.
-  if (focus == nullptr || !IsChild(hwnd_, focus) || focus == text_boxes_[5]->hwnd()) return;
-  run([this] { form_->Text7_LostFocus(); });
+  // Back in the box already (the window was hidden or left and has come back before this
+  // ran): the focus has not moved on.
+  if (focus == nullptr || !IsChild(hwnd_, focus) || focus == GetDlgItem(hwnd_, id)) return;
+  run([this, id] { form_->handle(row_of(id).handler); });
 }
 
 void MainWindow::restore_focus() {
   HWND target = saved_focus_;
   if (target == nullptr || !IsWindow(target) || !IsChild(hwnd_, target) ||
       !IsWindowEnabled(target)) {
-    target = combo1_ ? combo1_->hwnd() : nullptr;
+    target = GetDlgItem(hwnd_, ids::Combo1);
   }
   if (target != nullptr) SetFocus(target);
 }

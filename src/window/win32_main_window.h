@@ -1,28 +1,28 @@
 #pragma once
 
 // The program's one window, Form1, over Win32: it creates the window and its controls
-// (laid out by win32_layout.h), gives each control the handlers of Form1 it calls, and
-// handles the window's own messages. A failure inside a handler is shown in a message box
-// and the program goes on.
+// (laid out by win32_layout.h), wraps each control as its row of the window's table says
+// with the handlers of Form1 it calls, and handles the window's own messages. A failure
+// inside a handler is shown in a message box and the program goes on.
 
 #include <windows.h>
 
-#include <array>
 #include <memory>
 #include <optional>
 #include <string_view>
 #include <vector>
 
+#include "store/status.h"
 #include "tray/module1.h"
 #include "tray/shell_tray_win32.h"
+#include "win32/owned.h"
 #include "window/form1.h"
 #include "window/win32_controls.h"
-#include "win32/owned.h"
 #include "window/win32_layout.h"
 
 namespace perlwick::win32 {
 
-class MainWindow final : public FormServices {
+class MainWindow final : public FormServices, public Form1Controls {
  public:
   // icon_id names the program's icon among the executable's resources.
   MainWindow(HINSTANCE instance, WORD icon_id);
@@ -31,8 +31,8 @@ class MainWindow final : public FormServices {
   MainWindow& operator=(const MainWindow&) = delete;
 
   // Creates the window, hidden, with its controls in their start-up state, and runs the
-  // load step. False when Windows could not create the window.
-  bool create();
+  // load step. Fails when Windows could not create the window.
+  Status create();
   // Puts the program's icon in the notification area.
   void add_tray_icon();
   // Shows the window and gives the name box the focus.
@@ -49,11 +49,23 @@ class MainWindow final : public FormServices {
   void hide() override;
   void show_normal() override;
 
+  // Form1Controls
+  ComboControl& name_box(int id) override { return control<NameBox>(id); }
+  TextControl& text_box(int id) override { return control<EditBox>(id); }
+  ButtonControl& button(int id) override { return control<PushButton>(id); }
+
  private:
   static LRESULT CALLBACK window_proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
   LRESULT handle(UINT message, WPARAM wparam, LPARAM lparam);
+  // Wraps each control the table lists, with the handlers of Form1 its events run.
   void make_controls();
-  void check_date_after_focus_left();
+  std::unique_ptr<Win32Control> make_name_box(HWND hwnd);
+  std::unique_ptr<Win32Control> make_box(HWND hwnd, const ControlRow& row);
+  std::unique_ptr<Win32Control> make_button(HWND hwnd, const ControlRow& row);
+  // The wrapper of the control of that id.
+  template <typename Control>
+  Control& control(int id);
+  void after_focus_left(int id);
   void on_dpi_changed(UINT dpi, const RECT& suggested);
   void restore_focus();
 
@@ -78,11 +90,8 @@ class MainWindow final : public FormServices {
   Module1 module1_{shell_};
 
   ProgramWrites writes_;
-  std::unique_ptr<NameBox> combo1_;
-  std::array<std::unique_ptr<EditBox>, 7> text_boxes_;  // Text2 to Text8
-  std::array<std::unique_ptr<PushButton>, 4> buttons_;  // Command1 to Command4
-  // Every control that tells its window of what happens to it.
-  std::vector<Win32Control*> controls_;
+  // Every control that tells its window of what happens to it, in the table's order.
+  std::vector<std::unique_ptr<Win32Control>> controls_;
   std::unique_ptr<Form1> form_;
 };
 

@@ -13,7 +13,7 @@
 #include "kill_during_edits.h"
 #include "program_driver.h"
 #include "window/control_ids.h"
-#include "window/form1_layout.h"
+#include "window/form1_table.h"
 
 namespace perlwick::e2e {
 namespace {
@@ -147,7 +147,7 @@ TEST(Layout, ControlsStandWhereTheirTwipsSay) {
   remove_records();
   Program program;
 
-  for (const ControlLayout& control : kForm1Controls) {
+  for (const ControlRow& control : kForm1Controls) {
     if (control.kind == ControlKind::hidden_label) continue;
     SCOPED_TRACE("control " + std::to_string(control.id));
     const Rect rect = program.control_rect(control.id);

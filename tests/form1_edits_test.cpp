@@ -1,0 +1,220 @@
+// The main window's handlers against in-memory controls: the edits with their failures,
+// the tray icon and hiding, the date check and the notes' line breaks.
+
+#include <gtest/gtest.h>
+
+#include "form1_fixture.h"
+
+namespace perlwick {
+namespace {
+
+using testing::Form1Test;
+using testing::line;
+using testing::Log;
+using testing::read_file;
+using testing::Step;
+using testing::wide;
+using testing::write_file;
+
+TEST_F(Form1Test, AddStoresTheBoxesAndChangesNothingInTheWindow) {
+  start(line("ALPHA", "a") + line("Delta", "d"));
+  type(L"beta");
+  fill_boxes(L"beta", L"b");
+  text8.type(L"line one\r\nline two");
+  log.clear();
+  form->Command1_Click();
+  EXPECT_TRUE(services.errors.empty());
+  EXPECT_EQ(read_file(path()), line("ALPHA", "a") +
+                                   "beta~~b 1~~b 2~~b 3~~b 4~~b 5~~b 6~~line one\nline two\r\n" +
+                                   line("Delta", "d"));
+  EXPECT_TRUE(log.empty());
+  EXPECT_TRUE(add.enabled());
+
+  // Pressing it again stores a second identical record right after the first.
+  form->Command1_Click();
+  EXPECT_EQ(form->store().count(), 4u);
+  EXPECT_EQ(form->store().table().name(2), L"beta");
+
+  // Shown again, the notes have the box's line breaks.
+  type(L"x");
+  type(L"BETA");
+  EXPECT_EQ(text8.text(), L"line one\r\nline two");
+}
+
+TEST_F(Form1Test, UpdateOverwritesEveryMatchingRecord) {
+  start(line("ACME", "1") + line("Acme", "2") + line("Other", "o"));
+  fill_boxes(L"Acme", L"u");
+  form->Command2_Click();
+  const std::string updated = "Acme~~u 1~~u 2~~u 3~~u 4~~u 5~~u 6~~u 7\r\n";
+  EXPECT_EQ(read_file(path()), updated + updated + line("Other", "o"));
+}
+
+TEST_F(Form1Test, DeleteRemovesTheRecordThenEmptiesTheNameBoxAndTheFields) {
+  start(line("Acme", "a") + line("ACME", "b") + line("Other", "o"));
+  type(L"acme");
+  log.clear();
+  form->Command3_Click();
+  EXPECT_EQ(read_file(path()), line("Other", "o"));
+  EXPECT_EQ(combo.text(), L"");
+  EXPECT_EQ(fields(), std::vector<std::wstring>(7));
+  EXPECT_TRUE(add.enabled());
+  // The name box is emptied first (its look-up then empties the fields), then the fields.
+  ASSERT_GE(log.size(), 15u);
+  EXPECT_EQ(log.front(), L"Combo1=");
+  EXPECT_EQ(std::vector<std::wstring>(log.end() - 7, log.end()),
+            (std::vector<std::wstring>{L"Text2=", L"Text3=", L"Text4=", L"Text5=", L"Text6=",
+                                       L"Text7=", L"Text8="}));
+}
+
+TEST_F(Form1Test, RefusedTextIsReportedAndEveryBoxKeepsItsText) {
+  start(line("Acme", "a"));
+  const std::string before = read_file(path());
+  fill_boxes(L"New~~Name", L"n");
+  form->Command1_Click();
+  ASSERT_EQ(services.errors.size(), 1u);
+  EXPECT_NE(services.errors[0].find(L"Product Name"), std::wstring::npos);
+  EXPECT_EQ(combo.text(), L"New~~Name");
+  EXPECT_EQ(text3.text(), L"n 2");
+
+  fill_boxes(L"Acme", L"n");
+  text7.type(L"2024-01-15~");
+  form->Command2_Click();
+  ASSERT_EQ(services.errors.size(), 2u);
+  EXPECT_NE(services.errors[1].find(L"Date Joined"), std::wstring::npos);
+  EXPECT_EQ(read_file(path()), before);
+}
+
+TEST_F(Form1Test, AFailedEditIsReportedAndTheWindowKeepsEverything) {
+  start(line("Acme", "a"));
+  const std::string before = read_file(path());
+  files.fail(Step::replace);
+  for (const auto press :
+       {&Form1::Command1_Click, &Form1::Command2_Click, &Form1::Command3_Click}) {
+    fill_boxes(L"Acme", L"f");
+    (form.get()->*press)();
+    EXPECT_EQ(combo.text(), L"Acme");
+    EXPECT_EQ(text8.text(), L"f 7");
+  }
+  ASSERT_EQ(services.errors.size(), 3u);
+  for (const auto& error : services.errors) {
+    EXPECT_NE(error.find(L"injected replace failure"), std::wstring::npos);
+  }
+  EXPECT_EQ(read_file(path()), before);
+  EXPECT_EQ(form->store().count(), 1u);
+}
+
+TEST_F(Form1Test, TheTrayIconComesAfterTheLoadAndGoesAtTheEnd) {
+  start(line("Acme", "a"));
+  ASSERT_EQ(shell.calls.size(), 2u);
+  EXPECT_EQ(shell.calls[0].call, TrayCall::add);
+  EXPECT_EQ(shell.calls[1].call, TrayCall::modify);
+  EXPECT_EQ(tray.record().hWnd, 0x1000u);
+  EXPECT_EQ(tray.record().hIcon, 0x2000u);
+  form->Form_Terminate();
+  EXPECT_EQ(shell.calls.back().call, TrayCall::remove);
+}
+
+TEST_F(Form1Test, HideAndALeftButtonPressOnTheIconKeepEverything) {
+  start(line("Acme", "a"));
+  type(L"New");
+  text3.type(L"typed");
+  form->Command4_Click();
+  EXPECT_FALSE(services.shown);
+  for (const std::uintptr_t other : {0x0200u, 0x0202u, 0x0203u, 0x0204u, 0x0207u}) {
+    form->Form_MouseMove(other);
+    EXPECT_FALSE(services.shown) << other;
+  }
+  form->Form_MouseMove(0x0201);  // WM_LBUTTONDOWN
+  EXPECT_TRUE(services.shown);
+  EXPECT_EQ(combo.text(), L"New");
+  EXPECT_EQ(text3.text(), L"typed");
+  EXPECT_TRUE(add.enabled());
+  // A press while the window is shown leaves it shown.
+  form->Form_MouseMove(0x0201);
+  EXPECT_TRUE(services.shown);
+  EXPECT_EQ(services.restores, 2);
+}
+
+TEST_F(Form1Test, HideLeavesTheWindowShownWhenTheIconCannotBeInPlace) {
+  shell.succeed = false;
+  start(line("Acme", "a"));
+  form->Command4_Click();
+  EXPECT_TRUE(services.shown);
+  ASSERT_EQ(services.errors.size(), 1u);
+
+  // The shell restarts and takes the icon: hiding works again.
+  shell.succeed = true;
+  form->Form_TaskbarCreated();
+  EXPECT_EQ(shell.calls.back().call, TrayCall::add);
+  form->Command4_Click();
+  EXPECT_FALSE(services.shown);
+}
+
+TEST_F(Form1Test, TheDateCheckRefusesOnlyTextThatIsNotADate) {
+  struct Case {
+    std::wstring text;
+    bool refused;
+    bool asked;  // whether the date test saw the text
+  };
+  const Case cases[] = {
+      {L"", false, false},  // an empty box always passes, untested
+      {L"2024-01-15", false, true}, {L"1/15/2024", false, true}, {L"hello", true, true},
+      {L"   ", true, true},  // blanks are not empty: they go through the test
+      {L"12", true, true},
+  };
+  start(line("Acme", "a"));
+  for (const Case& c : cases) {
+    services.messages.clear();
+    services.dates_asked.clear();
+    log.clear();
+    text7.type(c.text);
+    form->Text7_LostFocus();
+    EXPECT_EQ(text7.text(), c.text);
+    EXPECT_EQ(services.dates_asked.size(), c.asked ? 1u : 0u) << c.text.size();
+    if (c.refused) {
+      EXPECT_EQ(services.messages, std::vector<std::wstring>{L"Invalid date"});
+      EXPECT_EQ(log, std::vector<std::wstring>{L"Text7 focus"});
+    } else {
+      EXPECT_TRUE(services.messages.empty());
+      EXPECT_TRUE(log.empty());
+    }
+  }
+}
+
+// The Win32 side runs a control's handler as its row in the window's table names it.
+TEST_F(Form1Test, EachRowRunsItsOwnControlsHandler) {
+  start(line("Acme", "a"));
+  type(L"Beta");
+  form->handle(row_of(ids::Command1).handler);  // Add
+  EXPECT_EQ(form->store().count(), 2u);
+  text2.type(L"url b");
+  form->handle(row_of(ids::Command2).handler);  // Update
+  EXPECT_EQ(form->store().table().record(1)[1], L"url b");
+  form->handle(row_of(ids::Command3).handler);  // Delete
+  EXPECT_EQ(form->store().count(), 1u);
+  text7.type(L"hello");
+  form->handle(row_of(ids::Text7).handler);  // the date check
+  EXPECT_EQ(services.messages, std::vector<std::wstring>{L"Invalid date"});
+  form->handle(row_of(ids::Command4).handler);  // Hide
+  EXPECT_FALSE(services.shown);
+  EXPECT_TRUE(services.errors.empty());
+}
+
+TEST(Notes, LineBreaksBecomeLineFeedsAndBack) {
+  struct Case {
+    std::wstring box, stored;
+  };
+  const Case cases[] = {
+      {L"", L""},         {L"one", L"one"}, {L"one\r\ntwo", L"one\ntwo"}, {L"\r\n\r\n", L"\n\n"},
+      {L"a\rb", L"a\nb"},  // a lone CR is a line break too
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(notes_from_box(c.box), c.stored);
+    if (c.box.find(L"\r\n") != std::wstring::npos || c.box.find(L'\r') == std::wstring::npos) {
+      EXPECT_EQ(notes_to_box(c.stored), c.box);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace perlwick
