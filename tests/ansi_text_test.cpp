@@ -20,7 +20,7 @@ TEST(AnsiText, EveryByteRoundTrips) {
   }
 }
 
-TEST(AnsiText, DecodesTheWindows1252Specials) {
+TEST(AnsiText, DecodesTheEuroSignAndOtherWindows1252Letters) {
   std::wstring wide;
   decode_ansi("\x80\x8A\x9F\xE9", wide);
   EXPECT_EQ(wide, L"\u20AC\u0160\u0178\u00E9");
