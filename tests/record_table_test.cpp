@@ -122,6 +122,29 @@ TEST(RecordTable, HoldsFarMoreThan32767Rows) {
             bytes.size() - std::string("n0~~~~~~~~~~~~~~\r\n").size());
 }
 
+// Once the new content is written, applying it cannot fail: it takes no memory, and the
+// bytes stay where make_room left them, whatever the lengths of the lines it replaces.
+TEST(RecordTable, ApplyingAChangeTakesNoMemory) {
+  const std::string stored = "ab~~" + std::string(200, 'x') + "\r\ncd~~\r\nab~~\r\n";
+  const std::string line = "ab~~" + std::string(60, 'y');
+  using Make = RecordTable::Change (*)(const RecordTable&, const std::string&);
+  const Make makes[] = {
+      [](const RecordTable& t, const std::string& l) { return t.with_added(L"AB", l); },
+      [](const RecordTable& t, const std::string& l) { return t.with_replaced(L"AB", l); },
+      [](const RecordTable& t, const std::string&) { return t.without(L"AB"); },
+  };
+  for (const Make make : makes) {
+    RecordTable table = RecordTable::parse(std::string(stored));  // no room to spare
+    RecordTable::Change change = make(table, line);
+    table.make_room(change);
+    const std::string written = content_of(table, change);
+    const char* const bytes = table.bytes().data();
+    table.apply(change);
+    EXPECT_EQ(table.bytes().data(), bytes) << written;
+    EXPECT_EQ(table.bytes(), written);
+  }
+}
+
 // Dropping rows takes their keys out of the index and moves the rows after them up: every
 // name left is still found at its row, and no dropped one is.
 TEST(RecordTable, TheIndexFollowsRowsDroppedOneAfterAnother) {

@@ -212,11 +212,15 @@ class RecordTable::Replacing final : public Step {
 
   void make_room(RecordTable& table, const Rows& rows) override {
     (void)checked_size(line_.size());
+    // The rows are replaced from the last up: where a line replaced early is shorter than
+    // the new one and a later one longer, the bytes on the way are more than at the end.
     std::size_t size = table.bytes_.size();
-    for (const std::size_t row : rows) {
-      size = size - table.rows_[row].line_size - kLineEnd.size() + line_.size();
+    std::size_t most = size;
+    for (auto row = rows.rbegin(); row != rows.rend(); ++row) {
+      size = size - table.rows_[*row].line_size - kLineEnd.size() + line_.size();
+      most = std::max(most, size);
     }
-    if (table.bytes_.capacity() < size) table.bytes_.reserve(with_slack(size));
+    if (table.bytes_.capacity() < most) table.bytes_.reserve(with_slack(most));
   }
 
   void pieces(const RecordTable& table, const Rows& rows, Pieces& pieces) const override {
