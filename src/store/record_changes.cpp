@@ -80,7 +80,8 @@ class RecordTable::Rewriting final : public Step {
     out.reserve(
         with_slack(table.bytes_.size() + (table.rows_.size() + 1) * kLineEnd.size() + extra));
     for (std::size_t row = 0; row <= table.rows_.size(); ++row) write(out, row);
-    return std::make_unique<Rewriting>(std::move(out), *table.names_);
+    const NameReader& names = table.names_ != nullptr ? *table.names_ : name_reader_for_code_page();
+    return std::make_unique<Rewriting>(std::move(out), names);
   }
 
   Rewriting(std::string content, const NameReader& names)

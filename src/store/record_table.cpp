@@ -6,7 +6,6 @@
 #include "store/name_reader.h"
 
 namespace perlwick {
-RecordTable::RecordTable() : names_(&name_reader_for_code_page()) {}
 RecordTable::~RecordTable() = default;
 
 std::uint32_t RecordTable::checked_size(std::size_t size) {
@@ -75,15 +74,16 @@ Record RecordTable::record(std::size_t row) const {
 }
 
 const SingleByteNames* RecordTable::splicing_names() const noexcept {
-  return canonical_ ? names_->single_byte() : nullptr;
+  return canonical_ && names_ != nullptr ? names_->single_byte() : nullptr;
 }
 
 std::vector<std::size_t> RecordTable::rows_matching(std::wstring_view match_key,
                                                     bool with_empty) const {
   // Where a character is one byte, a name of another length than the key cannot match,
   // and the rows tell that without their bytes being read.
-  const bool by_length = names_->single_byte() != nullptr;
   std::vector<std::size_t> rows;
+  if (rows_.empty()) return rows;
+  const bool by_length = names_->single_byte() != nullptr;
   for (std::size_t row = 0; row < rows_.size(); ++row) {
     const std::size_t size = rows_[row].name_size;
     if ((with_empty && size == 0) || ((!by_length || size == match_key.size()) &&

@@ -35,8 +35,9 @@ class RecordTable {
  public:
   class Change;
 
-  // An empty table, which reads names in the ANSI code page in use now.
-  RecordTable();
+  // An empty table. It reads no names: its first edit makes a new table, which reads them
+  // in the ANSI code page in use then.
+  RecordTable() noexcept = default;
   RecordTable(RecordTable&&) noexcept = default;
   RecordTable& operator=(RecordTable&&) noexcept = default;
   ~RecordTable();
@@ -140,7 +141,7 @@ class RecordTable {
   std::string bytes_;
   std::vector<Row> rows_;
   std::vector<std::uint64_t> slots_;
-  const NameReader* names_;
+  const NameReader* names_ = nullptr;  // never null where there are rows
   // Every line, and only lines, followed by CR LF: bytes_ can be spliced.
   bool canonical_ = true;
   // No row's key sorts before the key of the row above it (known where a character is one
