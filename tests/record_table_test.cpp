@@ -4,6 +4,7 @@
 
 #include <optional>
 
+#include "allocation_failure.h"
 #include "store/ansi_text.h"
 #include "store/record_table.h"
 
@@ -143,6 +144,26 @@ TEST(RecordTable, ApplyingAChangeTakesNoMemory) {
     EXPECT_EQ(table.bytes().data(), bytes) << written;
     EXPECT_EQ(table.bytes(), written);
   }
+}
+
+// A change whose room could not be taken is as it was made: tried again, it writes all
+// it should.
+TEST(RecordTable, AChangeThatRanOutOfMemoryIsAsItWasMade) {
+  RecordTable table = RecordTable::parse("a~~1\nb~~2\n");  // not CR LF: the whole new table
+  RecordTable::Change change = table.with_added(L"C", "c~~3");
+  const std::string content = content_of(table, change);
+  for (long spared = 0;; ++spared) {
+    testing::fail_allocation(spared);
+    try {
+      table.make_room(change);
+    } catch (const std::bad_alloc&) {
+    }
+    const bool failed = testing::stop_failing_allocations();
+    ASSERT_EQ(content_of(table, change), content) << spared;
+    if (!failed) break;
+  }
+  table.apply(change);
+  EXPECT_EQ(table.bytes(), content);
 }
 
 // Dropping rows takes their keys out of the index and moves the rows after them up: every

@@ -88,7 +88,11 @@ class RecordTable::Rewriting final : public Step {
       : content_(std::move(content)), names_(names) {}
 
   void make_room(RecordTable&, const Rows&) override {
-    if (!next_) next_ = std::make_unique<RecordTable>(parse(std::move(content_), names_));
+    if (next_) return;
+    // Where memory runs out, the content stays, and the change is as it was made.
+    auto next = std::make_unique<RecordTable>();
+    *next = parse(content_, names_);
+    next_ = std::move(next);
   }
 
   void pieces(const RecordTable&, const Rows&, Pieces& pieces) const override {

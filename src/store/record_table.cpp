@@ -20,20 +20,30 @@ std::wstring name_key(std::wstring_view name) {
 }
 
 RecordTable RecordTable::parse(std::string bytes) {
-  return parse(std::move(bytes), name_reader_for_code_page());
+  return parse(bytes, name_reader_for_code_page());
 }
 
-RecordTable RecordTable::parse(std::string bytes, const NameReader& names) {
+RecordTable RecordTable::parse(std::string& bytes, const NameReader& names) {
   RecordTable table(names);
-  table.bytes_ = std::move(bytes);
-  const std::string_view all = table.bytes_;
+  table.bytes_.swap(bytes);
+  try {
+    table.read_rows();
+  } catch (...) {
+    table.bytes_.swap(bytes);
+    throw;
+  }
+  return table;
+}
+
+void RecordTable::read_rows() {
+  const std::string_view all = bytes_;
   // One allocation for the rows: at most one a CR, and one more for a last line.
   std::size_t line_ends = 0;
   for (std::size_t at = all.find('\r'); at != std::string_view::npos; at = all.find('\r', at + 1)) {
     ++line_ends;
   }
   // Room for the rows of a few edits: the first Add does not move them all.
-  table.rows_.reserve(with_slack(line_ends + 1));
+  rows_.reserve(with_slack(line_ends + 1));
   LineReader reader(all);
   std::string_view line;
   std::size_t line_begin = 0;
@@ -42,13 +52,12 @@ RecordTable RecordTable::parse(std::string bytes, const NameReader& names) {
     line_begin = reader.consumed(all);
     const bool ends_in_cr_lf = line_begin - begin == line.size() + kLineEnd.size() &&
                                all.substr(begin + line.size(), kLineEnd.size()) == kLineEnd;
-    if (line.empty() || !ends_in_cr_lf) table.canonical_ = false;
+    if (line.empty() || !ends_in_cr_lf) canonical_ = false;
     if (line.empty()) continue;
-    table.rows_.push_back(
-        Row{begin, checked_size(line.size()), static_cast<std::uint32_t>(names.name_size(line))});
+    rows_.push_back(
+        Row{begin, checked_size(line.size()), static_cast<std::uint32_t>(names_->name_size(line))});
   }
-  table.make_index();
-  return table;
+  make_index();
 }
 
 std::wstring RecordTable::name(std::size_t row) const {

@@ -4,14 +4,17 @@
 // file order. The table keeps the file's bytes and, for each row, where its line and its
 // product name lie in them: a row that no edit touches is written back byte for byte, and
 // the table takes little more memory than the file, whatever the file holds. Names, name
-// keys (upper-case forms) and fields are read from the bytes when asked for. An index
-// from each name key to the last row of that key answers the look-up at once.
+// keys (upper-case forms) and fields are read from the bytes when asked for, by the name
+// reader of the code page the table was built in (name_reader.h). An index from each name
+// key to the last row of that key answers the look-up at once (record_index.cpp).
 //
 // An edit is a Change: first made (nothing in the table changes), then given its room
 // (the one step that takes memory, before the file is written), then written from its
 // pieces, and only then applied, which cannot fail. Where the file holds one CR LF after
-// every line and nothing else, a change splices the table's bytes in place; otherwise it
-// makes the whole new table.
+// every line and nothing else, and a character is one byte, a change splices the table's
+// bytes in place; otherwise it makes the whole new table (record_changes.cpp). Splicing
+// reads keys only through the single-byte reader, which takes no memory: that is what
+// lets applying a change promise not to fail.
 
 #include <cstddef>
 #include <cstdint>
@@ -111,8 +114,11 @@ class RecordTable {
     return row < rows_.size() ? static_cast<std::size_t>(rows_[row].line_begin) : bytes_.size();
   }
   explicit RecordTable(const NameReader& names) noexcept : names_(&names) {}
-  // The table of bytes, whose names names reads.
-  static RecordTable parse(std::string bytes, const NameReader& names);
+  // The table of bytes, whose names names reads. It takes the bytes only when it is made:
+  // where it fails, they are left as they were.
+  static RecordTable parse(std::string& bytes, const NameReader& names);
+  // Finds the rows of bytes_, and builds the index.
+  void read_rows();
 
   // Room to grow by a little without moving: edits are made in place.
   static std::size_t with_slack(std::size_t size) noexcept { return size + size / 64 + 64; }
@@ -168,7 +174,7 @@ class RecordTable::Change {
 
   Kind kind_;
   std::vector<std::size_t> rows_;
-  std::unique_ptr<Step> step_;  // never empty
+  std::unique_ptr<Step> step_;  // empty only once moved from
 };
 
 }  // namespace perlwick
