@@ -8,6 +8,7 @@
 #include "store/record_table.h"
 
 namespace perlwick {
+
 template <class Names>
 void RecordTable::index_row(const Names& names, std::size_t row,
                             std::uint64_t hash) noexcept(Names::kTakesNoMemory) {
