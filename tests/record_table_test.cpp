@@ -4,6 +4,7 @@
 
 #include <optional>
 
+#include "allocation_failure.h"
 #include "store/ansi_text.h"
 #include "store/record_table.h"
 
@@ -44,6 +45,17 @@ std::string file_of(const std::vector<std::string>& names) {
   return bytes;
 }
 
+// The new content a change writes, in one piece.
+std::string content_of(const RecordTable& table, const RecordTable::Change& change) {
+  std::string content;
+  for (const std::string_view piece : table.pieces(change)) content += piece;
+  return content;
+}
+
+std::wstring key_of(const RecordTable& table, std::size_t row) {
+  return name_key(table.name(row));
+}
+
 std::vector<std::string> names_in(const std::string& bytes) {
   const RecordTable table = RecordTable::parse(bytes);
   std::vector<std::string> names;
@@ -62,7 +74,7 @@ TEST(RecordTable, KeepsRowsInFileOrderWithDuplicatesAndEmptyNames) {
   EXPECT_EQ(table.name(0), L"Zed");
   EXPECT_EQ(table.name(1), L"");
   EXPECT_EQ(table.name(2), L"zed");
-  EXPECT_EQ(table.key(0), table.key(2));
+  EXPECT_EQ(key_of(table, 0), key_of(table, 2));
   EXPECT_EQ(table.record(1)[1], L"2");
 }
 
@@ -107,8 +119,51 @@ TEST(RecordTable, HoldsFarMoreThan32767Rows) {
   const RecordTable table = RecordTable::parse(bytes);
   ASSERT_EQ(table.count(), 40000u);
   EXPECT_EQ(table.name(39999), L"n39999");
-  EXPECT_EQ(table.without(L"N0").content(table).size(),
+  EXPECT_EQ(content_of(table, table.without(L"N0")).size(),
             bytes.size() - std::string("n0~~~~~~~~~~~~~~\r\n").size());
+}
+
+// Once the new content is written, applying it cannot fail: it takes no memory, and the
+// bytes stay where make_room left them, whatever the lengths of the lines it replaces.
+TEST(RecordTable, ApplyingAChangeTakesNoMemory) {
+  const std::string stored = "ab~~" + std::string(200, 'x') + "\r\ncd~~\r\nab~~\r\n";
+  const std::string line = "ab~~" + std::string(60, 'y');
+  using Make = RecordTable::Change (*)(const RecordTable&, const std::string&);
+  const Make makes[] = {
+      [](const RecordTable& t, const std::string& l) { return t.with_added(L"AB", l); },
+      [](const RecordTable& t, const std::string& l) { return t.with_replaced(L"AB", l); },
+      [](const RecordTable& t, const std::string&) { return t.without(L"AB"); },
+  };
+  for (const Make make : makes) {
+    RecordTable table = RecordTable::parse(std::string(stored));  // no room to spare
+    RecordTable::Change change = make(table, line);
+    table.make_room(change);
+    const std::string written = content_of(table, change);
+    const char* const bytes = table.bytes().data();
+    table.apply(change);
+    EXPECT_EQ(table.bytes().data(), bytes) << written;
+    EXPECT_EQ(table.bytes(), written);
+  }
+}
+
+// A change whose room could not be taken is as it was made: tried again, it writes all
+// it should.
+TEST(RecordTable, AChangeThatRanOutOfMemoryIsAsItWasMade) {
+  RecordTable table = RecordTable::parse("a~~1\nb~~2\n");  // not CR LF: the whole new table
+  RecordTable::Change change = table.with_added(L"C", "c~~3");
+  const std::string content = content_of(table, change);
+  for (long spared = 0;; ++spared) {
+    testing::fail_allocation(spared);
+    try {
+      table.make_room(change);
+    } catch (const std::bad_alloc&) {
+    }
+    const bool failed = testing::stop_failing_allocations();
+    ASSERT_EQ(content_of(table, change), content) << spared;
+    if (!failed) break;
+  }
+  table.apply(change);
+  EXPECT_EQ(table.bytes(), content);
 }
 
 // Dropping rows takes their keys out of the index and moves the rows after them up: every
@@ -160,7 +215,7 @@ TEST(RecordTable, AddPlacesTheNewLineBeforeTheFirstGreaterKey) {
     const RecordTable table = RecordTable::parse(file_of(c.stored));
     std::wstring added(c.added.begin(), c.added.end());
     for (auto& ch : added) ch = static_cast<wchar_t>(static_cast<unsigned char>(ch));
-    EXPECT_EQ(names_in(table.with_added(name_key(added), line_for(c.added)).content(table)),
+    EXPECT_EQ(names_in(content_of(table, table.with_added(name_key(added), line_for(c.added)))),
               c.after)
         << "adding " << c.added;
   }
@@ -198,25 +253,26 @@ TEST(RecordTable, AddKeepsATableInOrderInOrder) {
 TEST(RecordTable, AddKeepsEveryOtherLineAsItWas) {
   const std::string stored = "b~~1\r\nd~~2~~~~~~~~~~~~~~extra~~more\r\n";
   const RecordTable table = RecordTable::parse(stored);
-  EXPECT_EQ(table.with_added(L"C", "c~~~~~~~~~~~~~~").content(table),
+  EXPECT_EQ(content_of(table, table.with_added(L"C", "c~~~~~~~~~~~~~~")),
             "b~~1\r\nc~~~~~~~~~~~~~~\r\nd~~2~~~~~~~~~~~~~~extra~~more\r\n");
 }
 
 TEST(RecordTable, ReplaceOverwritesEveryMatchingRow) {
   const RecordTable table = RecordTable::parse("ACME~~1\r\nBeta~~2\r\nAcme~~3\r\nacme inc~~4\r\n");
-  EXPECT_EQ(table.with_replaced(L"ACME", "Acme~~new").content(table),
+  EXPECT_EQ(content_of(table, table.with_replaced(L"ACME", "Acme~~new")),
             "Acme~~new\r\nBeta~~2\r\nAcme~~new\r\nacme inc~~4\r\n");
-  EXPECT_EQ(table.with_replaced(L"NONE", "None~~x").content(table),
+  EXPECT_EQ(content_of(table, table.with_replaced(L"NONE", "None~~x")),
             "ACME~~1\r\nBeta~~2\r\nAcme~~3\r\nacme inc~~4\r\n");
 }
 
 TEST(RecordTable, RemoveDropsMatchesAndEmptyNames) {
   const RecordTable table =
       RecordTable::parse("ACME~~1\r\n~~empty\r\nBeta~~2\r\nAcme~~3\r\n Acme~~4\r\n");
-  EXPECT_EQ(table.without(L"ACME").content(table), "Beta~~2\r\n Acme~~4\r\n");
-  EXPECT_EQ(table.without(L"NONE").content(table), "ACME~~1\r\nBeta~~2\r\nAcme~~3\r\n Acme~~4\r\n");
+  EXPECT_EQ(content_of(table, table.without(L"ACME")), "Beta~~2\r\n Acme~~4\r\n");
+  EXPECT_EQ(content_of(table, table.without(L"NONE")),
+            "ACME~~1\r\nBeta~~2\r\nAcme~~3\r\n Acme~~4\r\n");
   const RecordTable only = RecordTable::parse("only~~x\r\n");
-  EXPECT_EQ(only.without(L"ONLY").content(only), "");
+  EXPECT_EQ(content_of(only, only.without(L"ONLY")), "");
 }
 
 }  // namespace
@@ -229,7 +285,7 @@ namespace {
 std::size_t scan(const RecordTable& table, const std::wstring& key) {
   std::size_t found = table.count();
   for (std::size_t row = 0; row < table.count(); ++row) {
-    if (table.key(row) == key) found = row;
+    if (key_of(table, row) == key) found = row;
   }
   return found;
 }
@@ -279,7 +335,7 @@ TEST(RecordTable, ChangesLeaveTheTableOfWhatTheyWroteAndTheIndexAgreesWithAScan)
         // The rows an Update replaces or a Delete drops, as the name box's list follows them.
         std::vector<std::size_t> rows;
         for (std::size_t row = 0; row < table.count(); ++row) {
-          if (table.key(row) == key || (step.edit == Edit::remove && table.name(row).empty())) {
+          if (key_of(table, row) == key || (step.edit == Edit::remove && table.name(row).empty())) {
             rows.push_back(row);
           }
         }
@@ -292,7 +348,7 @@ TEST(RecordTable, ChangesLeaveTheTableOfWhatTheyWroteAndTheIndexAgreesWithAScan)
           EXPECT_EQ(change.rows(), rows);
         }
         table.make_room(change);
-        const std::string written = change.content(table);
+        const std::string written = content_of(table, change);
         table.apply(change);
         EXPECT_EQ(table.bytes(), written);
         if (step.edit == Edit::add) {

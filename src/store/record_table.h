@@ -4,14 +4,17 @@
 // file order. The table keeps the file's bytes and, for each row, where its line and its
 // product name lie in them: a row that no edit touches is written back byte for byte, and
 // the table takes little more memory than the file, whatever the file holds. Names, name
-// keys (upper-case forms) and fields are read from the bytes when asked for. An index
-// from each name key to the last row of that key answers the look-up at once.
+// keys (upper-case forms) and fields are read from the bytes when asked for, by the name
+// reader of the code page the table was built in (name_reader.h). An index from each name
+// key to the last row of that key answers the look-up at once (record_index.cpp).
 //
 // An edit is a Change: first made (nothing in the table changes), then given its room
 // (the one step that takes memory, before the file is written), then written from its
 // pieces, and only then applied, which cannot fail. Where the file holds one CR LF after
-// every line and nothing else, a change splices the table's bytes in place; otherwise it
-// makes the whole new table.
+// every line and nothing else, and a character is one byte, a change splices the table's
+// bytes in place; otherwise it makes the whole new table (record_changes.cpp). Splicing
+// reads keys only through the single-byte reader, which takes no memory: that is what
+// lets applying a change promise not to fail.
 
 #include <cstddef>
 #include <cstdint>
@@ -24,31 +27,34 @@
 
 namespace perlwick {
 
-struct SingleByteCodePage;
-
 // The name key of a product name: its upper-case form. Names match when their keys are
 // equal; Add orders keys by character code.
 std::wstring name_key(std::wstring_view name);
+
+class NameReader;
+class SingleByteNames;
 
 class RecordTable {
  public:
   class Change;
 
-  RecordTable() = default;
+  // An empty table. It reads no names: its first edit makes a new table, which reads them
+  // in the ANSI code page in use then.
+  RecordTable() noexcept = default;
   RecordTable(RecordTable&&) noexcept = default;
   RecordTable& operator=(RecordTable&&) noexcept = default;
   ~RecordTable();
 
   // Builds the table from the records file's bytes. Empty lines are skipped; every other
-  // line is a row, whatever its number of fields.
+  // line is a row, whatever its number of fields. Names are read in the ANSI code page in
+  // use now, for as long as the table lives.
   static RecordTable parse(std::string bytes);
 
   std::size_t count() const { return rows_.size(); }
-  // The product name as stored, and its name key.
+  // The product name as stored.
   std::wstring name(std::size_t row) const;
   // The same into name, reusing its memory.
   void name(std::size_t row, std::wstring& name) const;
-  std::wstring key(std::size_t row) const;
   // Whether the row's name is the empty text.
   bool empty_name(std::size_t row) const { return rows_.at(row).name_size == 0; }
   // The row's name key against key, by character code: negative when it sorts before,
@@ -79,33 +85,69 @@ class RecordTable {
   void apply(Change& change) noexcept;
 
  private:
+  // The index's slots hold a row in these bits (record_index.cpp).
+  static constexpr std::uint64_t kRowBits = 0xFFFF'FFFFu;
+  // The part of a key's hash a slot keeps.
+  static constexpr std::uint64_t hash_half(std::uint64_t hash) { return hash & ~kRowBits; }
+
   struct Row {
     std::uint64_t line_begin;  // in bytes_
     std::uint32_t line_size;
     std::uint32_t name_size;  // the name's bytes, at the start of the line
   };
+  // What a change does to the table, one kind each (record_changes.cpp).
+  class Step;
+  class Adding;
+  class Replacing;
+  class Removing;
+  class Rewriting;
 
-  std::string_view line_bytes(std::size_t row) const;
-  std::string_view name_bytes(std::size_t row) const;
-  std::uint64_t key_hash(std::size_t row) const;
-  bool same_key(std::size_t a, std::size_t b) const;
-  // Whether row a's key sorts after row b's, in a code page of one byte a character.
-  bool key_after(std::size_t a, std::size_t b, const SingleByteCodePage& code_page) const;
-  // The index: a slot holds row + 1 for every distinct key (0 for none) in its low half,
-  // and the high half of the key's hash, which spares most comparisons of keys.
-  void index_row(std::size_t row) noexcept;
-  void index_row(std::size_t row, std::uint64_t hash) noexcept;
-  // Takes row's key out of the index when row is the row the index holds for it.
-  void unindex_row(std::size_t row) noexcept;
-  void rebuild_index() noexcept;
+  std::string_view line_bytes(const Row& row) const noexcept {
+    return std::string_view(bytes_).substr(static_cast<std::size_t>(row.line_begin), row.line_size);
+  }
+  std::string_view name_bytes(const Row& row) const noexcept {
+    return line_bytes(row).substr(0, row.name_size);
+  }
+  std::string_view name_bytes(std::size_t row) const noexcept { return name_bytes(rows_[row]); }
+  // Where row's line begins, and for count() where the bytes end.
+  std::size_t line_begin(std::size_t row) const noexcept {
+    return row < rows_.size() ? static_cast<std::size_t>(rows_[row].line_begin) : bytes_.size();
+  }
+  explicit RecordTable(const NameReader& names) noexcept : names_(&names) {}
+  // The table of bytes, whose names names reads. It takes the bytes only when it is made:
+  // where it fails, they are left as they were.
+  static RecordTable parse(std::string& bytes, const NameReader& names);
+  // Finds the rows of bytes_, and builds the index.
+  void read_rows();
+
+  // Room to grow by a little without moving: edits are made in place.
+  static std::size_t with_slack(std::size_t size) noexcept { return size + size / 64 + 64; }
+  // A line's size as a row holds it; throws std::length_error for a line over 4 GB.
+  static std::uint32_t checked_size(std::size_t size);
+  // The reader of a code page of one byte a character, when the table's is one: only then
+  // are the table's bytes spliced in place.
+  const SingleByteNames* splicing_names() const noexcept;
   // The rows whose key equals key, in order, and with_empty, every row whose name is empty.
   std::vector<std::size_t> rows_matching(std::wstring_view key, bool with_empty) const;
-  std::string with_room(std::size_t extra) const;
-  Change whole(std::string content) const;
+
+  // The index (record_index.cpp): a slot holds row + 1 for every distinct key (0 for none)
+  // in its low half, and the high half of the key's hash, which spares most comparisons of
+  // keys. Names is the table's reader, or the single-byte one, which never fails.
+  template <class Names>
+  void index_row(const Names& names, std::size_t row,
+                 std::uint64_t hash) noexcept(Names::kTakesNoMemory);
+  // Takes row's key out of the index when row is the row the index holds for it.
+  void unindex_row(const SingleByteNames& names, std::size_t row) noexcept;
+  // Every row's key anew, into slots_ as they are sized; finds sorted_ on the way.
+  template <class Names>
+  void rebuild_index(const Names& names) noexcept(Names::kTakesNoMemory);
+  // Sizes the index for rows_ and builds it.
+  void make_index();
 
   std::string bytes_;
   std::vector<Row> rows_;
   std::vector<std::uint64_t> slots_;
+  const NameReader* names_ = nullptr;  // never null where there are rows
   // Every line, and only lines, followed by CR LF: bytes_ can be spliced.
   bool canonical_ = true;
   // No row's key sorts before the key of the row above it (known where a character is one
@@ -115,13 +157,9 @@ class RecordTable {
 
 class RecordTable::Change {
  public:
-  Change();
   Change(Change&&) noexcept;
   Change& operator=(Change&&) noexcept;
   ~Change();
-
-  // The whole new content.
-  std::string content(const RecordTable& table) const;
 
   // What the change does to the rows, which are counted in the table it was made from: a
   // new row before rows()[0] (count() for after the last), the rows() replaced by one
@@ -132,13 +170,11 @@ class RecordTable::Change {
 
  private:
   friend class RecordTable;
+  Change(Kind kind, std::vector<std::size_t> rows, std::unique_ptr<Step> step);
 
-  Kind kind_ = Kind::add;
-  std::string line_;                   // the new line with its CR LF
-  std::vector<std::size_t> rows_;      // added before (add), replaced (replace) or dropped (remove)
-  std::unique_ptr<RecordTable> next_;  // the whole new table, when the bytes are not spliced
-  std::string whole_content_;          // its content until make_room parses it
-  bool whole_ = false;
+  Kind kind_;
+  std::vector<std::size_t> rows_;
+  std::unique_ptr<Step> step_;  // empty only once moved from
 };
 
 }  // namespace perlwick
