@@ -9,7 +9,6 @@
 
 #include "allocation_failure.h"
 #include "record_store_fixture.h"
-#include "store/pending_save.h"
 
 namespace perlwick {
 namespace {
