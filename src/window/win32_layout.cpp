@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "win32/system_library.h"
 #include "window/form1_table.h"
 
 namespace perlwick::win32 {
@@ -15,15 +16,8 @@ constexpr int kNameListHeight = 2400;
 
 // Functions of newer versions of Windows, looked up at run time so that the program also
 // starts on older ones.
-template <typename Function>
-Function user32_function(const char* name) {
-  const HMODULE user32 = GetModuleHandleW(L"user32.dll");
-  if (user32 == nullptr) return nullptr;
-  return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(GetProcAddress(user32, name)));
-}
-
-using GetDpiForWindowFunction = UINT(WINAPI*)(HWND);
-using AdjustWindowRectExForDpiFunction = BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT);
+using GetDpiForWindowFunction = UINT WINAPI(HWND);
+using AdjustWindowRectExForDpiFunction = BOOL WINAPI(RECT*, DWORD, BOOL, DWORD, UINT);
 
 Font make_font(UINT dpi, int weight) {
   const int height = -MulDiv(825, static_cast<int>(dpi), 72 * 100);
@@ -66,7 +60,7 @@ Kind kind_of(const ControlRow& control) {
 
 UINT dpi_of(HWND window) {
   static const auto get_dpi_for_window =
-      user32_function<GetDpiForWindowFunction>("GetDpiForWindow");
+      system_function<GetDpiForWindowFunction>(L"user32.dll", "GetDpiForWindow");
   if (get_dpi_for_window != nullptr && window != nullptr) {
     const UINT dpi = get_dpi_for_window(window);
     if (dpi != 0) return dpi;
@@ -104,7 +98,7 @@ int WindowLayout::px(int twips) const {
 SIZE WindowLayout::outer_size() const {
   RECT rect{0, 0, px(kClientWidth), px(kClientHeight)};
   static const auto adjust_for_dpi =
-      user32_function<AdjustWindowRectExForDpiFunction>("AdjustWindowRectExForDpi");
+      system_function<AdjustWindowRectExForDpiFunction>(L"user32.dll", "AdjustWindowRectExForDpi");
   if (adjust_for_dpi != nullptr) {
     adjust_for_dpi(&rect, kWindowStyle, FALSE, kWindowExStyle, dpi_);
   } else {
