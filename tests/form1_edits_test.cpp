@@ -5,16 +5,8 @@
 
 #include "form1_fixture.h"
 
-namespace perlwick {
+namespace perlwick::testing {
 namespace {
-
-using testing::Form1Test;
-using testing::line;
-using testing::Log;
-using testing::read_file;
-using testing::Step;
-using testing::wide;
-using testing::write_file;
 
 TEST_F(Form1Test, AddStoresTheBoxesAndChangesNothingInTheWindow) {
   start(line("ALPHA", "a") + line("Delta", "d"));
@@ -217,4 +209,4 @@ TEST(Notes, LineBreaksBecomeLineFeedsAndBack) {
 }
 
 }  // namespace
-}  // namespace perlwick
+}  // namespace perlwick::testing

@@ -5,16 +5,8 @@
 
 #include "form1_fixture.h"
 
-namespace perlwick {
+namespace perlwick::testing {
 namespace {
-
-using testing::Form1Test;
-using testing::line;
-using testing::Log;
-using testing::read_file;
-using testing::Step;
-using testing::wide;
-using testing::write_file;
 
 TEST_F(Form1Test, StartsAtTheBottomLeftWithTheRecordsListed) {
   services.screen_height = 11520;  // 768 pixels
@@ -247,4 +239,4 @@ TEST_F(Form1Test, TheNameBoxCatchesUpWithAnotherCopysChanges) {
 }
 
 }  // namespace
-}  // namespace perlwick
+}  // namespace perlwick::testing

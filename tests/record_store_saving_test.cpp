@@ -10,17 +10,8 @@
 #include "record_store_fixture.h"
 #include "store/pending_save.h"
 
-namespace perlwick {
+namespace perlwick::testing {
 namespace {
-
-using testing::FaultyFileSystem;
-using testing::line;
-using testing::make;
-using testing::read_file;
-using testing::RecordStoreTest;
-using testing::Step;
-using testing::TempDir;
-using testing::write_file;
 
 TEST_F(RecordStoreTest, AFolderThatRefusesNewFilesGetsTheFileRewrittenInPlace) {
   write_file(path(), line("ALPHA") + line("Delta"));
@@ -362,4 +353,4 @@ TEST_F(RecordStoreTest, WhatAnInterruptedSwapLeftIsNeverDeletedAsTheOnlyCopy) {
 // are never open to more accounts than the records file lets in.
 
 }  // namespace
-}  // namespace perlwick
+}  // namespace perlwick::testing

@@ -10,17 +10,8 @@
 #include "allocation_failure.h"
 #include "record_store_fixture.h"
 
-namespace perlwick {
+namespace perlwick::testing {
 namespace {
-
-using testing::FaultyFileSystem;
-using testing::line;
-using testing::make;
-using testing::read_file;
-using testing::RecordStoreTest;
-using testing::Step;
-using testing::TempDir;
-using testing::write_file;
 
 TEST_F(RecordStoreTest, MissingFileLoadsNothingAndAddCreatesIt) {
   RecordStore store = open();
@@ -351,4 +342,4 @@ TEST_F(RecordStoreTest, RoundTrips) {
 }
 
 }  // namespace
-}  // namespace perlwick
+}  // namespace perlwick::testing
