@@ -40,7 +40,7 @@ class RecordStoreTest : public ::testing::Test {
   }
   // Copies of new content kept in the private folder for a rewrite in place.
   std::size_t pending_copies() const {
-    return native_file_system().files_starting_with(private_.path(), L"pending-save").size();
+    return files_starting_with(private_.path(), L"pending-save").size();
   }
 
   TempDir dir_;

@@ -31,6 +31,13 @@ void write_file(const std::filesystem::path& path, const std::string& bytes) {
   out << bytes;
 }
 
+std::vector<std::filesystem::path> files_starting_with(const std::filesystem::path& folder,
+                                                       std::wstring_view prefix) {
+  std::vector<std::filesystem::path> found;
+  (void)native_file_system().files_starting_with(folder, prefix, found);
+  return found;
+}
+
 std::string read_file(const std::filesystem::path& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream content;
@@ -111,7 +118,10 @@ Status FaultyFileSystem::wrap(Status created, std::unique_ptr<WritableFile>& fil
 
 Status FaultyFileSystem::read_each(const std::filesystem::path& path,
                                    const std::function<bool(std::string_view)>& take) {
-  if (strikes(Step::read)) return injected(L"read");
+  // A file that is not there is simply missing.
+  if (native_file_system().stamp(path).exists && strikes(Step::read, path)) {
+    return injected(L"read");
+  }
   return native_file_system().read_each(path, take);
 }
 
@@ -119,7 +129,7 @@ Status FaultyFileSystem::create_new(const std::filesystem::path& path,
                                     const std::filesystem::path& like_file,
                                     std::unique_ptr<WritableFile>& file) {
   if (strikes(Step::create, path)) return injected(L"create");
-  if (refuse_new_files_) return Status::failure(Failure::refused, L"Access denied (injected)");
+  if (refuse_new_files_) return Status::failure(refusal_, L"Access denied (injected)");
   return wrap(native_file_system().create_new(path, like_file, file), file);
 }
 
@@ -149,9 +159,10 @@ FileStamp FaultyFileSystem::stamp(const std::filesystem::path& path) {
   return native_file_system().stamp(path);
 }
 
-std::vector<std::filesystem::path> FaultyFileSystem::files_starting_with(
-    const std::filesystem::path& folder, std::wstring_view prefix) {
-  return native_file_system().files_starting_with(folder, prefix);
+Status FaultyFileSystem::files_starting_with(const std::filesystem::path& folder,
+                                             std::wstring_view prefix,
+                                             std::vector<std::filesystem::path>& found) {
+  return native_file_system().files_starting_with(folder, prefix, found);
 }
 
 Status FaultyFileSystem::lock(std::wstring_view key, const std::filesystem::path& private_folder,

@@ -29,6 +29,9 @@ class TempDir {
 };
 
 void write_file(const std::filesystem::path& path, const std::string& bytes);
+// The files in folder whose names start with prefix.
+std::vector<std::filesystem::path> files_starting_with(const std::filesystem::path& folder,
+                                                       std::wstring_view prefix);
 std::string read_file(const std::filesystem::path& path);
 
 // The steps a file system takes; create covers every new file, open a file rewritten in
@@ -61,8 +64,11 @@ class FaultyFileSystem final : public FileSystem {
     throwing_ = step;
     exception_ = std::move(exception);
   }
-  // create_new is refused with "access denied".
-  void refuse_new_files() { refuse_new_files_ = true; }
+  // create_new is refused with "access denied", or fails as kind says.
+  void refuse_new_files(Failure kind = Failure::refused) {
+    refuse_new_files_ = true;
+    refusal_ = kind;
+  }
   // The step's call after `spared` more (in in_file, when it is given) throws
   // SimulatedCrash; a write writes half first.
   void crash(Step step, int spared = 0, std::filesystem::path in_file = {}) {
@@ -84,8 +90,8 @@ class FaultyFileSystem final : public FileSystem {
                  const std::filesystem::path& target) override;
   void remove(const std::filesystem::path& path) override;
   FileStamp stamp(const std::filesystem::path& path) override;
-  std::vector<std::filesystem::path> files_starting_with(const std::filesystem::path& folder,
-                                                         std::wstring_view prefix) override;
+  Status files_starting_with(const std::filesystem::path& folder, std::wstring_view prefix,
+                             std::vector<std::filesystem::path>& found) override;
   Status lock(std::wstring_view key, const std::filesystem::path& private_folder,
               std::chrono::milliseconds wait, std::unique_ptr<EditLock>& lock) override;
   bool is_read_only(const std::filesystem::path& path) override;
@@ -114,6 +120,7 @@ class FaultyFileSystem final : public FileSystem {
   std::exception_ptr exception_;
   std::filesystem::path crashing_file_;
   bool refuse_new_files_ = false;
+  Failure refusal_ = Failure::refused;
   int calls_[static_cast<int>(Step::count)] = {};
 };
 

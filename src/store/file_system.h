@@ -27,7 +27,9 @@ class WritableFile {
   virtual Status write(std::string_view bytes) = 0;
   // Ends the file where writing has got to: whatever it held beyond that is cut off.
   virtual Status cut() = 0;
-  // Pushes everything written so far through to the disk.
+  // Pushes everything written so far through to the disk, and, for a file that
+  // create_new or create_or_empty made, its name in its folder too: a power cut after this
+  // leaves the file as it is now.
   virtual Status flush() = 0;
   virtual Status close() = 0;
 };
@@ -87,9 +89,10 @@ class FileSystem {
   virtual void remove(const std::filesystem::path& path) = 0;
   // The file's entry; exists is false when there is none (or it cannot be looked at).
   virtual FileStamp stamp(const std::filesystem::path& path) = 0;
-  // The files in folder whose names start with prefix.
-  virtual std::vector<std::filesystem::path> files_starting_with(
-      const std::filesystem::path& folder, std::wstring_view prefix) = 0;
+  // The files in folder whose names start with prefix. Fails as missing when there is no
+  // such folder.
+  virtual Status files_starting_with(const std::filesystem::path& folder, std::wstring_view prefix,
+                                     std::vector<std::filesystem::path>& found) = 0;
   // Takes the lock that one copy of the program holds while it edits the records file
   // that key names (records_file_key), waiting up to wait while another copy holds it
   // (then it fails as busy). The lock may need a file in private_folder.
@@ -97,7 +100,8 @@ class FileSystem {
                       std::chrono::milliseconds wait, std::unique_ptr<EditLock>& lock) = 0;
   // Whether the file is marked read-only (false when it does not exist).
   virtual bool is_read_only(const std::filesystem::path& path) = 0;
-  // Creates a folder and the folders above it that are missing.
+  // Creates a folder and the folders above it that are missing; they are on the disk when
+  // this returns.
   virtual Status make_folder(const std::filesystem::path& path) = 0;
   // The folder that belongs to this account alone where the program keeps what it needs
   // besides the records file: "Perlwick" in the account's local application data.

@@ -40,9 +40,22 @@ Status not_opened(int error) {
   return Status::failure(kind, reason_of(error));
 }
 
+// Makes the entries of a folder durable: the names of the files created, moved into or
+// removed from it.
+Status sync_folder(const std::filesystem::path& file) {
+  const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : ".";
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return os_failure(errno);
+  const int synced = ::fsync(fd);
+  const int error = errno;
+  ::close(fd);
+  return synced == 0 ? Status() : os_failure(error);
+}
+
 class PosixFile final : public WritableFile {
  public:
-  explicit PosixFile(std::filesystem::path path) : path_(std::move(path)) {}
+  // created: the file is new, and its name is made durable with its content.
+  PosixFile(std::filesystem::path path, bool created) : path_(std::move(path)), created_(created) {}
   ~PosixFile() override {
     if (fd_ >= 0) ::close(fd_);
   }
@@ -71,7 +84,10 @@ class PosixFile final : public WritableFile {
 
   Status cut() override { return ::ftruncate(fd_, offset_) == 0 ? Status() : os_failure(errno); }
 
-  Status flush() override { return ::fsync(fd_) == 0 ? Status() : os_failure(errno); }
+  Status flush() override {
+    if (::fsync(fd_) != 0) return os_failure(errno);
+    return created_ ? sync_folder(path_) : Status();
+  }
 
   Status close() override {
     const int fd = fd_;
@@ -81,6 +97,7 @@ class PosixFile final : public WritableFile {
 
  private:
   std::filesystem::path path_;
+  bool created_;
   int fd_ = -1;
   off_t offset_ = 0;
 };
@@ -133,14 +150,14 @@ class PosixFileSystem final : public FileSystem {
                     std::unique_ptr<WritableFile>& file) override {
     struct stat like {};
     if (::stat(like_file.c_str(), &like) != 0) {
-      return open_file(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666, file);
+      return open_file(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666, true, file);
     }
     // The new file has the owner and the permissions of the file it will replace. It is
     // created with no more than those permissions (the umask can only take some away) and
     // given that owner and exactly those permissions before anything is written to it.
     const mode_t mode = like.st_mode & 07777;
     std::unique_ptr<WritableFile> created;
-    if (Status s = open_file(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode, created);
+    if (Status s = open_file(path, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode, true, created);
         !s.ok()) {
       return s;
     }
@@ -161,12 +178,12 @@ class PosixFileSystem final : public FileSystem {
 
   Status create_or_empty(const std::filesystem::path& path,
                          std::unique_ptr<WritableFile>& file) override {
-    return open_file(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600, file);
+    return open_file(path, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600, true, file);
   }
 
   Status open_in_place(const std::filesystem::path& path,
                        std::unique_ptr<WritableFile>& file) override {
-    return open_file(path, O_WRONLY | O_CLOEXEC, 0, file);
+    return open_file(path, O_WRONLY | O_CLOEXEC, 0, false, file);
   }
 
   Status replace(const std::filesystem::path& replacement,
@@ -199,21 +216,26 @@ class PosixFileSystem final : public FileSystem {
     return stamp;
   }
 
-  std::vector<std::filesystem::path> files_starting_with(const std::filesystem::path& folder,
-                                                         std::wstring_view prefix) override {
+  Status files_starting_with(const std::filesystem::path& folder, std::wstring_view prefix,
+                             std::vector<std::filesystem::path>& found) override {
     // Not std::filesystem::directory_iterator: it ends the program when memory runs out.
-    std::vector<std::filesystem::path> found;
+    found.clear();
     const std::string start = std::filesystem::path(prefix).string();
     DIR* const listing = ::opendir(folder.c_str());
-    if (listing == nullptr) return found;
+    if (listing == nullptr) {
+      const int error = errno;
+      return Status::failure(error == ENOENT ? Failure::missing : Failure::other, reason_of(error));
+    }
     // Closed however the listing ends, running out of memory included.
     const ScopeExit closer([listing] { ::closedir(listing); });
-    while (const dirent* entry = ::readdir(listing)) {
+    for (;;) {
+      errno = 0;
+      const dirent* entry = ::readdir(listing);
+      if (entry == nullptr) return errno == 0 ? Status() : os_failure(errno);
       if (std::string_view(entry->d_name).starts_with(start)) {
         found.push_back(folder / entry->d_name);
       }
     }
-    return found;
   }
 
   Status lock(std::wstring_view key, const std::filesystem::path& private_folder,
@@ -246,9 +268,18 @@ class PosixFileSystem final : public FileSystem {
   }
 
   Status make_folder(const std::filesystem::path& path) override {
-    std::error_code error;
-    std::filesystem::create_directories(path, error);
-    return error ? os_failure(error.value()) : Status();
+    struct stat info {};
+    if (::stat(path.c_str(), &info) == 0)
+      return S_ISDIR(info.st_mode) ? Status() : os_failure(ENOTDIR);
+    if (path.has_parent_path() && path.parent_path() != path) {
+      if (Status parent = make_folder(path.parent_path()); !parent.ok()) return parent;
+    }
+    if (::mkdir(path.c_str(), 0777) != 0) {
+      const int error = errno;
+      if (error != EEXIST) return os_failure(error);
+    }
+    // The new folder's name is on the disk before anything is written in it.
+    return sync_folder(path);
   }
 
   std::filesystem::path private_folder() override {
@@ -260,10 +291,10 @@ class PosixFileSystem final : public FileSystem {
   }
 
  private:
-  static Status open_file(const std::filesystem::path& path, int flags, mode_t mode,
+  static Status open_file(const std::filesystem::path& path, int flags, mode_t mode, bool created,
                           std::unique_ptr<WritableFile>& opened) {
     // Made before the file is opened: once the file exists, nothing can fail.
-    auto file = std::make_unique<PosixFile>(path);
+    auto file = std::make_unique<PosixFile>(path, created);
     if (const int error = file->open(flags, mode); error != 0) return not_opened(error);
     opened = std::move(file);
     return Status();

@@ -212,14 +212,19 @@ class Win32FileSystem final : public FileSystem {
     return stamp;
   }
 
-  std::vector<std::filesystem::path> files_starting_with(const std::filesystem::path& folder,
-                                                         std::wstring_view prefix) override {
-    std::vector<std::filesystem::path> found;
+  Status files_starting_with(const std::filesystem::path& folder, std::wstring_view prefix,
+                             std::vector<std::filesystem::path>& found) override {
+    found.clear();
     WIN32_FIND_DATAW entry;
     const std::filesystem::path pattern = folder / (std::wstring(prefix) + L"*");
     // Closed however the search ends, running out of memory included.
     const win32::Search search(FindFirstFileW(pattern.c_str(), &entry));
-    if (!search) return found;
+    if (!search) {
+      const DWORD error = GetLastError();
+      if (error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES) return Status();
+      return Status::failure(error == ERROR_PATH_NOT_FOUND ? Failure::missing : Failure::other,
+                             reason_of(error));
+    }
     do {
       // The pattern also matches short 8.3 names: check the long one.
       if (!(entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) &&
@@ -227,7 +232,8 @@ class Win32FileSystem final : public FileSystem {
         found.push_back(folder / entry.cFileName);
       }
     } while (FindNextFileW(search.get(), &entry));
-    return found;
+    const DWORD error = GetLastError();
+    return error == ERROR_NO_MORE_FILES ? Status() : Status::failure(reason_of(error));
   }
 
   Status lock(std::wstring_view key, const std::filesystem::path& /*private_folder*/,

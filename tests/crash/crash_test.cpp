@@ -143,9 +143,8 @@ int main(int argc, char** argv) {
             begun);
         return 1;
       }
-      const bool leftovers =
-          dir.file_count() != 1 ||
-          !native_file_system().files_starting_with(folder.path(), L"pending-save").empty();
+      const bool leftovers = dir.file_count() != 1 ||
+                             !testing::files_starting_with(folder.path(), L"pending-save").empty();
       if (leftovers) {
         std::fprintf(stderr, "a file was left behind after a kill in edit %ld\n", begun);
         return 1;
