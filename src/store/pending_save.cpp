@@ -74,9 +74,12 @@ std::string pending_copy_header(std::uint64_t before_size, std::uint64_t after_s
 
 PendingCopy read_pending_copy(std::string_view copy) {
   PendingCopy found;
-  // A copy cut short within its first line is one of ours all the same.
+  // A copy cut short within its first line is one of ours all the same, and so is one
+  // that starts with a zero: its first bytes never reached the disk.
   if (!copy.starts_with(kMagic)) {
-    if (!kMagic.starts_with(copy)) found.state = PendingCopy::State::foreign;
+    if (!kMagic.starts_with(copy) && !copy.starts_with('\0')) {
+      found.state = PendingCopy::State::foreign;
+    }
     return found;
   }
   copy.remove_prefix(kMagic.size());
@@ -107,7 +110,9 @@ bool PendingCopy::could_leave_size(std::uint64_t size) const {
 }
 
 bool PendingCopy::could_leave(std::uint64_t offset, std::string_view bytes) const {
-  // Every byte is the old content's or the new content's at its place.
+  // Every byte is the old content's or the new content's at its place; beyond the old
+  // content's end, it may also be a zero: a file system that kept the file's new length
+  // when the power went, but not all the bytes written into it, reads zeros there.
   const auto part = [&](std::string_view content) {
     return offset < content.size() ? content.substr(static_cast<std::size_t>(offset), bytes.size())
                                    : std::string_view();
@@ -117,7 +122,8 @@ bool PendingCopy::could_leave(std::uint64_t offset, std::string_view bytes) cons
   if (new_part == bytes || old_part == bytes) return true;
   for (std::size_t i = 0; i < bytes.size(); ++i) {
     if (!((i < old_part.size() && old_part[i] == bytes[i]) ||
-          (i < new_part.size() && new_part[i] == bytes[i]))) {
+          (i < new_part.size() && new_part[i] == bytes[i]) ||
+          (offset + i >= before.size() && bytes[i] == '\0'))) {
       return false;
     }
   }
