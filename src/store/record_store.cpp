@@ -24,11 +24,13 @@ std::wstring reason_of(const std::exception& failure) {
   return reason;
 }
 
-// The messages an edit gives when it stops before it writes anything.
-Status nothing_saved(const Status& why) {
+// The messages an edit gives when it stops before it writes anything, after what it set
+// aside on the way, if anything.
+Status nothing_saved(const Status& why, std::vector<Message> notices = {}) {
   const bool busy = why.kind() == Failure::busy;
+  notices.push_back(why.message());
   return Status::failure(
-      Message{busy ? Says::nothing_saved_try_again : Says::nothing_saved, {}, {why.message()}});
+      Message{busy ? Says::nothing_saved_try_again : Says::nothing_saved, {}, std::move(notices)});
 }
 
 }  // namespace
@@ -60,8 +62,12 @@ LoadResult RecordStore::catch_up() {
 // The store's edge for loads: whatever fails, running out of memory included, is said,
 // and the table stays as it was.
 LoadResult RecordStore::load(bool only_if_changed) {
-  const auto failed = [](const Status& why) {
-    return LoadResult{LoadOutcome::failed, why.message()};
+  // What was set aside on the way is said, whatever fails after.
+  std::vector<Message> notices;
+  const auto failed = [&notices](const Status& why) {
+    if (notices.empty()) return LoadResult{LoadOutcome::failed, why.message()};
+    notices.push_back(why.message());
+    return LoadResult{LoadOutcome::failed, Message{Says::paragraphs, {}, std::move(notices)}};
   };
   try {
     std::unique_ptr<EditLock> lock;
@@ -76,7 +82,6 @@ LoadResult RecordStore::load(bool only_if_changed) {
     // until then it may hold neither its old nor its new content, or be missing. Catching
     // up only finishes what can be finished; the next start or edit sets the rest aside
     // and says so.
-    std::vector<Message> notices;
     if (!only_if_changed) {
       if (Status recovered = recover_written_files(notices); !recovered.ok()) {
         return failed(recovered);
@@ -89,6 +94,7 @@ LoadResult RecordStore::load(bool only_if_changed) {
     if (!only_if_changed) seen_.reset();
     bool file_exists = false;
     if (Status read = read_if_changed(file_exists); !read.ok()) return failed(read);
+    if (!only_if_changed && !file_exists) name_saves_kept_aside(notices);
     Message notice;
     if (!notices.empty()) notice = Message{Says::paragraphs, {}, std::move(notices)};
     return {file_exists ? LoadOutcome::loaded : LoadOutcome::missing, std::move(notice)};
@@ -139,7 +145,7 @@ Status RecordStore::edit(const Record* record, MakeChange make_change) {
       return nothing_saved(recovered);
     }
     if (Status finished = finish_pending_save(&notices); !finished.ok()) {
-      return nothing_saved(finished);
+      return nothing_saved(finished, std::move(notices));
     }
     // What was set aside is said before anything else is saved.
     if (!notices.empty()) {

@@ -96,6 +96,8 @@ class RecordStore {
   // is set aside is said there; without it, what cannot be finished is left for later.
   Status finish_pending_save(std::vector<Message>* notices);
   Status recover_written_files(std::vector<Message>& notices);
+  void name_saves_kept_aside(std::vector<Message>& notices);
+  std::wstring aside_prefix(std::wstring_view what) const;
   std::filesystem::path unused_name(const std::filesystem::path& folder, std::wstring_view what);
   Status unreadable(const Status& read) const;
   Status read_if_changed(bool& file_exists);

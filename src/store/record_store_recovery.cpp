@@ -7,6 +7,13 @@
 #include "store/record_store_files.h"
 
 namespace perlwick {
+namespace {
+
+// What is set aside is named after the records file and this.
+constexpr std::wstring_view kUnfinishedSave = L"unfinished save";
+constexpr std::wstring_view kUnfinishedChange = L"unfinished change";
+
+}  // namespace
 
 // Finishes a rewrite in place that was interrupted, from the complete copy of its content
 // before and after, provided the records file holds what that rewrite can have left. A
@@ -15,7 +22,7 @@ namespace perlwick {
 // notices says where, when it is given; without it, such a copy is left for later.
 Status RecordStore::finish_pending_save(std::vector<Message>* notices) {
   const std::filesystem::path copy_path = pending_copy_path(private_folder_, path_);
-  if (!files_.stamp(copy_path).exists) return Status();
+  // Read, not looked up: a copy that cannot be looked at is never taken for none.
   std::string bytes;
   const Status read = files_.read_all(copy_path, bytes);
   if (read.kind() == Failure::missing) return Status();
@@ -55,7 +62,19 @@ Status RecordStore::finish_pending_save(std::vector<Message>* notices) {
   // The records file was changed by something else since the save was interrupted (a
   // backup put back, another account's copy of Perlwick): it stays as it is, and the
   // change's records are kept where the user finds them.
-  const std::filesystem::path aside = unused_name(private_folder_, L"unfinished change");
+  if (copy.state == PendingCopy::State::complete) {
+    // Kept already, by a start that then could not remove the copy: only the copy goes.
+    std::vector<std::filesystem::path> kept_before;
+    (void)files_.files_starting_with(private_folder_, aside_prefix(kUnfinishedChange), kept_before);
+    for (const std::filesystem::path& earlier : kept_before) {
+      std::string held;
+      if (files_.read_all(earlier, held).ok() && held == copy.after) {
+        files_.remove(copy_path);
+        return Status();
+      }
+    }
+  }
+  const std::filesystem::path aside = unused_name(private_folder_, kUnfinishedChange);
   if (copy.state == PendingCopy::State::complete) {
     std::unique_ptr<WritableFile> file;
     Status kept = files_.create_new(aside, {}, file);
@@ -87,16 +106,35 @@ Status RecordStore::finish_pending_save(std::vector<Message>* notices) {
 Status RecordStore::recover_written_files(std::vector<Message>& notices) {
   const std::filesystem::path folder = path_.has_parent_path() ? path_.parent_path() : ".";
   const std::wstring name = path_.filename().wstring();
-  std::vector<std::filesystem::path> written =
-      files_.files_starting_with(folder, name + std::wstring(kWritten));
-  std::vector<std::filesystem::path> being_written =
-      files_.files_starting_with(folder, name + std::wstring(kBeingWritten));
+  std::vector<std::filesystem::path> written;
+  std::vector<std::filesystem::path> being_written;
+  Status listed = files_.files_starting_with(folder, name + std::wstring(kWritten), written);
+  if (listed.ok()) {
+    listed = files_.files_starting_with(folder, name + std::wstring(kBeingWritten), being_written);
+  }
+  // What a listing that failed did not find matters only where it may be the only copy of
+  // the records: without the records file.
+  if (!listed.ok() && listed.kind() != Failure::missing && !files_.stamp(path_).exists) {
+    return Status::failure(
+        Message{Says::folder_unreadable, {folder.wstring()}, {listed.message()}});
+  }
   if (written.empty() && being_written.empty()) return Status();
   if (!files_.stamp(path_).exists && !written.empty()) {
-    const auto newest =
-        std::max_element(written.begin(), written.end(), [this](const auto& a, const auto& b) {
-          return files_.stamp(a).modified < files_.stamp(b).modified;
-        });
+    // The newest complete save becomes the records file: the others are older.
+    auto newest = written.end();
+    std::int64_t newest_time = 0;
+    for (auto file = written.begin(); file != written.end(); ++file) {
+      const FileStamp entry = files_.stamp(*file);
+      if (!entry.exists) {
+        return Status::failure(Message{Says::save_not_put_back,
+                                       {file->wstring(), display_path()},
+                                       {Message{Says::entry_unreadable}}});
+      }
+      if (newest == written.end() || entry.modified > newest_time) {
+        newest = file;
+        newest_time = entry.modified;
+      }
+    }
     if (Status moved = files_.replace(*newest, path_); !moved.ok()) {
       return Status::failure(
           Message{Says::save_not_put_back, {newest->wstring(), display_path()}, {moved.message()}});
@@ -110,7 +148,7 @@ Status RecordStore::recover_written_files(std::vector<Message>& notices) {
     return Status();
   }
   for (const std::filesystem::path& leftover : written) {
-    const std::filesystem::path aside = unused_name(folder, L"unfinished save");
+    const std::filesystem::path aside = unused_name(folder, kUnfinishedSave);
     if (Status moved = files_.replace(leftover, aside); !moved.ok()) {
       return Status::failure(
           Message{Says::not_moved_aside, {leftover.wstring()}, {moved.message()}});
@@ -120,13 +158,36 @@ Status RecordStore::recover_written_files(std::vector<Message>& notices) {
   return Status();
 }
 
+// While the records file is missing, every start names what interrupted saves left beside
+// it, which may hold the records: a notice that a power cut kept from the user is given
+// again.
+void RecordStore::name_saves_kept_aside(std::vector<Message>& notices) {
+  const std::filesystem::path folder = path_.has_parent_path() ? path_.parent_path() : ".";
+  std::vector<std::filesystem::path> kept_aside;
+  // Only a reminder: a listing that fails leaves it for the next start.
+  (void)files_.files_starting_with(folder, aside_prefix(kUnfinishedSave), kept_aside);
+  for (const std::filesystem::path& kept : kept_aside) {
+    const bool named = std::any_of(notices.begin(), notices.end(), [&](const Message& notice) {
+      return notice.names.size() > 1 && notice.names[1] == kept.wstring();
+    });
+    if (!named) {
+      notices.push_back(Message{Says::save_kept_aside,
+                                {display_path(), kept.wstring(), path_.filename().wstring()}});
+    }
+  }
+}
+
+// How the names of what is set aside begin: the records file's name, then what it is.
+std::wstring RecordStore::aside_prefix(std::wstring_view what) const {
+  return path_.stem().wstring() + L" (" + std::wstring(what) + L" ";
+}
+
 // A name in folder, after the records file's, that no file has yet.
 std::filesystem::path RecordStore::unused_name(const std::filesystem::path& folder,
                                                std::wstring_view what) {
   std::filesystem::path name;
   for (int n = 1; n < 100000; ++n) {
-    name = folder / (path_.stem().wstring() + L" (" + std::wstring(what) + L" " +
-                     std::to_wstring(n) + L")" + path_.extension().wstring());
+    name = folder / (aside_prefix(what) + std::to_wstring(n) + L")" + path_.extension().wstring());
     if (!files_.stamp(name).exists) break;
   }
   return name;

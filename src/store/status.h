@@ -68,6 +68,8 @@ enum class Says {
   not_moved_aside,
   unknown_copy_moved_aside,
   save_not_put_back,
+  entry_unreadable,
+  folder_unreadable,
   save_kept_aside,
 };
 

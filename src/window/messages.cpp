@@ -100,6 +100,11 @@ std::wstring_view wording(Says says) {
     case Says::save_not_put_back:
       return L"Could not put {0}, the records file as an interrupted save left it, in place of "
              L"the missing {1}: {within}.";
+    case Says::entry_unreadable:
+      return L"its details could not be read";
+    case Says::folder_unreadable:
+      return L"Could not look in the folder {0} for what an interrupted save may have left there: "
+             L"{within}.";
     case Says::save_kept_aside:
       return L"The records file {0} is missing. A save that was interrupted left {1}, which may "
              L"be incomplete: Perlwick kept it. If it holds all your records, rename it to {2}.";
