@@ -13,27 +13,31 @@
 namespace perlwick::testing {
 namespace {
 
+// So is a file where a new file cannot be given the records file's protection.
 TEST_F(RecordStoreTest, AFolderThatRefusesNewFilesGetsTheFileRewrittenInPlace) {
-  write_file(path(), line("ALPHA") + line("Delta"));
-  std::filesystem::permissions(path(), std::filesystem::perms(0640));
-  const auto identity = std::filesystem::status(path()).permissions();
-  FaultyFileSystem files;
-  files.refuse_new_files();
-  RecordStore store = open(files);
-  ASSERT_EQ(store.recrefresh().outcome, LoadOutcome::loaded);
+  for (const Failure refusal : {Failure::refused, Failure::unprotected}) {
+    write_file(path(), line("ALPHA") + line("Delta"));
+    std::filesystem::permissions(path(), std::filesystem::perms(0640));
+    const auto identity = std::filesystem::status(path()).permissions();
+    FaultyFileSystem files;
+    files.refuse_new_files(refusal);
+    RecordStore store = open(files);
+    ASSERT_EQ(store.recrefresh().outcome, LoadOutcome::loaded);
 
-  ASSERT_TRUE(store.add(make(L"beta")).ok());
-  EXPECT_EQ(contents(), line("ALPHA") + line("beta") + line("Delta"));
-  ASSERT_TRUE(store.update(make(L"BETA", L"n")).ok());
-  EXPECT_EQ(contents(), line("ALPHA") + line("BETA", "n") + line("Delta"));
-  ASSERT_TRUE(store.remove(L"alpha").ok());
-  ASSERT_TRUE(store.remove(L"delta").ok());
-  EXPECT_EQ(contents(), line("BETA", "n"));
+    ASSERT_TRUE(store.add(make(L"beta")).ok());
+    EXPECT_EQ(contents(), line("ALPHA") + line("beta") + line("Delta"));
+    ASSERT_TRUE(store.update(make(L"BETA", L"n")).ok());
+    EXPECT_EQ(contents(), line("ALPHA") + line("BETA", "n") + line("Delta"));
+    ASSERT_TRUE(store.remove(L"alpha").ok());
+    ASSERT_TRUE(store.remove(L"delta").ok());
+    EXPECT_EQ(contents(), line("BETA", "n"));
 
-  EXPECT_EQ(store.count(), 1u);
-  EXPECT_EQ(std::filesystem::status(path()).permissions(), identity);
-  EXPECT_EQ(dir_.file_count(), 1u);
-  EXPECT_EQ(pending_copies(), 0u);
+    EXPECT_EQ(store.count(), 1u);
+    EXPECT_EQ(std::filesystem::status(path()).permissions(), identity);
+    EXPECT_EQ(dir_.file_count(), 1u);
+    EXPECT_EQ(pending_copies(), 0u);
+    EXPECT_GT(files.calls(Step::open), 0);
+  }
 }
 
 // Whatever step of a rewrite in place fails, the records file keeps its content and no
@@ -139,6 +143,10 @@ TEST_F(RecordStoreTest, APendingCopyIsFinishedOnlyOverWhatItsSaveLeft) {
       {"new content", good, after, after, false},
       {"changed since", good, other, other, true},
       {"changed since, by one byte", good, "B" + before.substr(1), "B" + before.substr(1), true},
+      {"the old content and bytes of neither, within the new size", good, before + "XYZ",
+       before + "XYZ", true},
+      {"the new size, with zeros where the new bytes did not reach the disk", good,
+       before + std::string(after.size() - before.size(), '\0'), after, false},
       {"a wrong checksum", good.substr(0, good.size() - 1) + "?", before, before, false},
       {"cut short", good.substr(0, good.size() - 3), before, before, false},
       {"a wrong length",
@@ -193,6 +201,22 @@ TEST_F(RecordStoreTest, AReadOnlyRecordsFileIsNeverChanged) {
   std::filesystem::permissions(path(), std::filesystem::perms(0644));
   EXPECT_EQ(contents(), line("Acme"));
   EXPECT_EQ(dir_.file_count(), 1u);
+}
+
+// Another copy of the program, or another program, changed the file in whatever way: the
+// next edit starts from what the file holds now.
+TEST_F(RecordStoreTest, AnEditStartsFromWhatTheFileHoldsNow) {
+  const std::string acme = line("Acme");
+  const std::string beta = line("Beta");
+  for (const std::string& now : {acme + beta + line("Gamma"), acme /* cut at its end */,
+                                 acme + line("Bets"), std::string(), acme + beta}) {
+    write_file(path(), acme + beta);
+    RecordStore store = open();
+    ASSERT_EQ(store.recrefresh().outcome, LoadOutcome::loaded);
+    write_file(path(), now);
+    ASSERT_TRUE(store.add(make(L"Zulu")).ok());
+    EXPECT_EQ(contents(), now + line("Zulu"));
+  }
 }
 
 TEST_F(RecordStoreTest, TwoCopiesOfTheProgramDoNotLoseEachOthersChanges) {
