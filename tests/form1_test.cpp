@@ -132,6 +132,20 @@ TEST_F(Form1Test, TheListFollowsTheEditsWhenItIsNextOpened) {
     fill_boxes(name, L"u");
     form->Command2_Click();
   };
+  // The list once many records share one name: ALPHA, ACME, Az, Beta, Beta, count rows of
+  // name, then more, and Zed.
+  const auto listed = [](const std::wstring& name, std::size_t count,
+                         std::vector<std::wstring> more = {}) {
+    std::vector<std::wstring> list = {L"ALPHA", L"ACME", L"Az", L"Beta", L"Beta"};
+    list.insert(list.end(), count, name);
+    list.insert(list.end(), more.begin(), more.end());
+    list.push_back(L"Zed");
+    return list;
+  };
+  Log replaced;  // the 64 items of that name, each replaced
+  for (int item = 5; item < 5 + 64; ++item) {
+    replaced.push_back(L"Combo1 item= " + std::to_wstring(item));
+  }
   const Edit steps[] = {
       {"first opening", [] {}, {L"ALPHA", L"acme", L"Delta", L""}, {L"Combo1 list"}},
       {"opened again", [] {}, {L"ALPHA", L"acme", L"Delta", L""}, {}},
@@ -177,6 +191,25 @@ TEST_F(Form1Test, TheListFollowsTheEditsWhenItIsNextOpened) {
        },
        {L"ALPHA", L"ACME", L"Az", L"Beta", L"Beta", L"Zed"},
        {L"Combo1 list"}},
+      {"another copy's 64 records of one name",
+       [&] {
+         RecordStore other(path(), native_file_system(), private_dir.path());
+         for (int i = 0; i < 64; ++i) {
+           ASSERT_TRUE(other.add({L"Many", L"", L"", L"", L"", L"", L"", L""}).ok());
+         }
+         form->Combo1_GotFocus();
+       },
+       listed(L"Many", 64),
+       {L"Combo1 list"}},
+      // As many rows changed as the list follows one by one, and one more.
+      {"an Update of 64 rows", [&] { update_name(L"MANY"); }, listed(L"MANY", 64), replaced},
+      {"65 rows in two edits",
+       [&] {
+         update_name(L"many");
+         add_name(L"Many");
+       },
+       listed(L"many", 64, {L"Many"}),
+       {L"Combo1 list"}},
   };
   for (const Edit& step : steps) {
     SCOPED_TRACE(step.what);
@@ -192,7 +225,7 @@ TEST_F(Form1Test, TheListFollowsTheEditsWhenItIsNextOpened) {
     }
     EXPECT_EQ(changes, step.changes);
   }
-  EXPECT_EQ(combo.text(), L"Beta");  // the typed text stays
+  EXPECT_EQ(combo.text(), L"Many");  // the typed text stays
 }
 
 // Another copy of the program saves; this one shows its records once the name box next

@@ -105,6 +105,13 @@ TEST(Module1, OnlyALeftButtonPressBringsTheWindowBack) {
       {0x0207, false},     // WM_MBUTTONDOWN
       {7695, false},       // a position in twips is not a press
       {0x02010000, false},
+      // Other codes with the press's low byte.
+      {0x0101, false},  // WM_KEYDOWN
+      {0x0301, false},
+      {0x0401, false},
+      {0x1201, false},
+      {0xFF01, false},
+      {0x0001, false},
   };
   for (const Case& c : cases) EXPECT_EQ(is_left_button_press(c.lparam), c.restores) << c.lparam;
 }

@@ -317,17 +317,28 @@ TEST(RecordTable, ChangesLeaveTheTableOfWhatTheyWroteAndTheIndexAgreesWithAScan)
       {Edit::remove, "ACME"},
       {Edit::remove, "nobody"},
       {Edit::remove, "X\x82~"},
+      // The rows of "mango" lie apart (second file). An index that kept one of them after
+      // the Delete would, once the row that followed it goes too, point at the first of the
+      // two rows added again instead of the last.
+      {Edit::remove, "mango"},
+      {Edit::add, "mango"},
+      {Edit::add, "Mango"},
+      {Edit::remove, "lime"},
   };
   const RecordTable::Change::Kind kinds[] = {RecordTable::Change::Kind::add,
                                              RecordTable::Change::Kind::replace,
                                              RecordTable::Change::Kind::remove};
-  const std::string probes[] = {"ACME",          "",       "ZED",  "\xC9T\xC9", "BETA", "NOBODY",
-                                "\x82~\x82\x41", "X\x82~", "X\x82"};
+  const std::string probes[] = {"ACME",  "",     "ZED",    "\xC9T\xC9",     "BETA",   "GAMMA",
+                                "MANGO", "LIME", "NOBODY", "\x82~\x82\x41", "X\x82~", "X\x82"};
   for (const bool double_byte : kDoubleByteCodePage) {
     std::optional<DoubleByteCodePage> code_page;
     if (double_byte) code_page.emplace();
-    for (const std::string& start : {file_of({"Acme", "", "beta", "Acme", "\x82~"}),
-                                     std::string("Acme~~1\r\n\r\n~~2\rbeta~~3\nx\r\nAcme")}) {
+    // The second file holds names whose rows lie apart, with rows between them that a
+    // Delete moves up by the rows dropped above each.
+    for (const std::string& start :
+         {file_of({"Acme", "", "beta", "Acme", "\x82~"}),
+          file_of({"Acme", "Beta", "ACME", "Gamma", "acme", "Mango", "Kiwi", "MANGO", "Lime"}),
+          std::string("Acme~~1\r\n\r\n~~2\rbeta~~3\nx\r\nAcme")}) {
       RecordTable table = RecordTable::parse(start);
       for (const Step& step : steps) {
         SCOPED_TRACE((double_byte ? "two bytes a character: " : "") + step.name);
