@@ -95,6 +95,46 @@ TEST_F(Form1Test, AFailedEditIsReportedAndTheWindowKeepsEverything) {
   EXPECT_EQ(form->store().count(), 1u);
 }
 
+// A record changed outside since the window showed it: nothing is saved over it, the
+// window shows it as it is now, and the next press saves.
+TEST_F(Form1Test, ARecordChangedOutsideIsShownAgainNotOverwritten) {
+  start(line("Acme", "a") + line("Beta", "b"));
+  type(L"Beta");
+  const std::string changed = line("Acme", "a") + line("Beta", "changed");
+  write_file(path(), changed);
+  text2.type(L"typed");
+  form->Command2_Click();
+  ASSERT_EQ(services.errors.size(), 1u);
+  EXPECT_NE(services.errors[0].find(L"was changed by another program"), std::wstring::npos);
+  EXPECT_EQ(fields(), fields_of("changed"));
+  EXPECT_EQ(read_file(path()), changed);
+  text2.type(L"typed");
+  form->Command2_Click();
+  EXPECT_EQ(services.errors.size(), 1u);
+  EXPECT_NE(read_file(path()).find("Beta~~typed~~"), std::string::npos);
+  // What it saved is what the window shows: the next press saves again.
+  text3.type(L"again");
+  form->Command2_Click();
+  EXPECT_EQ(services.errors.size(), 1u);
+  EXPECT_NE(read_file(path()).find("Beta~~typed~~again~~"), std::string::npos);
+}
+
+// A records file that could not be read at the start is read when the user comes back to
+// the window, and what the name box holds is looked up in it.
+TEST_F(Form1Test, ARecordsFileUnreadableAtTheStartIsReadWhenTheUserComesBack) {
+  files.fail(Step::read);
+  start(line("Acme", "a"));
+  ASSERT_EQ(services.errors.size(), 1u);
+  type(L"Acme");
+  form->Form_Activate();
+  EXPECT_EQ(form->store().count(), 0u);
+  files.heal();
+  form->Form_Activate();
+  EXPECT_EQ(form->store().count(), 1u);
+  EXPECT_EQ(fields(), fields_of("a"));
+  EXPECT_EQ(services.errors.size(), 1u);
+}
+
 TEST_F(Form1Test, TheTrayIconComesAfterTheLoadAndGoesAtTheEnd) {
   start(line("Acme", "a"));
   ASSERT_EQ(shell.calls.size(), 2u);

@@ -31,9 +31,9 @@ TEST_F(Form1Test, SaysOnceTheWindowIsShownThatTheRecordsFileCannotBeRead) {
   files.fail(Step::read);
   start(line("Acme", "a"));
   ASSERT_EQ(services.errors.size(), 1u);
-  EXPECT_NE(services.errors[0].find(L"Could not read the records file"), std::wstring::npos);
+  EXPECT_NE(services.errors[0].find(L"Perlwick could not read your records"), std::wstring::npos);
   EXPECT_NE(services.errors[0].find(L"injected read failure"), std::wstring::npos);
-  EXPECT_NE(services.errors[0].find(L"no records"), std::wstring::npos);
+  EXPECT_NE(services.errors[0].find(L"shows no records"), std::wstring::npos);
   EXPECT_EQ(form->store().count(), 0u);
 }
 

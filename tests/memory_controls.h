@@ -105,6 +105,7 @@ class MemoryServices final : public FormServices {
   }
   void show_error(std::wstring_view message) override { errors.emplace_back(message); }
   void show_message(std::wstring_view message) override { messages.emplace_back(message); }
+  void show_wait_cursor() override { ++waits; }
   bool is_date(std::wstring_view text) override {
     dates_asked.emplace_back(text);
     return dates.count(std::wstring(text)) != 0;
@@ -124,6 +125,7 @@ class MemoryServices final : public FormServices {
   std::vector<std::wstring> dates_asked;
   bool shown = true;
   int restores = 0;
+  int waits = 0;
 };
 
 // The shell's notification area: records every call with the record's bytes.

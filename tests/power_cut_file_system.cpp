@@ -192,7 +192,7 @@ Status PowerCutFileSystem::injected() const {
     case Failure::missing:
       return Status::failure(Failure::missing, L"The file was not found (injected)");
     default:
-      return Status::failure(fail_kind_, L"There is not enough space on the disk (injected)");
+      return Status::failure(fail_kind_, L"injected failure");
   }
 }
 
@@ -284,6 +284,14 @@ Status PowerCutFileSystem::replace(const std::filesystem::path& replacement,
   folder->make({{{from, kNoEntry}, {normal(target).filename().wstring(), id}}, {{from, id}}});
   // The move is on the disk once its folder is: a second step, which can be cut apart.
   if (!step("sync", target.parent_path())) sync(*folder);
+  return Status();
+}
+
+Status PowerCutFileSystem::identify(const std::filesystem::path& path, FileIdentity& identity) {
+  if (step("identify", path)) return injected();
+  if (file_at(path) == nullptr) return Status::failure(Failure::missing, L"The file was not found");
+  identity.final_path = normal(path);
+  identity.links = 1;
   return Status();
 }
 

@@ -73,6 +73,7 @@ class PowerCutFileSystem final : public FileSystem {
                        std::unique_ptr<WritableFile>& file) override;
   Status replace(const std::filesystem::path& replacement,
                  const std::filesystem::path& target) override;
+  Status identify(const std::filesystem::path& path, FileIdentity& identity) override;
   void remove(const std::filesystem::path& path) override;
   FileStamp stamp(const std::filesystem::path& path) override;
   Status files_starting_with(const std::filesystem::path& folder, std::wstring_view prefix,
@@ -89,6 +90,11 @@ class PowerCutFileSystem final : public FileSystem {
   Status injected() const;
   // What each step was and on what, for the message of a test that fails.
   std::string steps_taken() const;
+  // What step `at` was ("read", "create", "move", ...).
+  std::string step_taken(int at) const {
+    const std::string& taken = taken_.at(static_cast<std::size_t>(at));
+    return taken.substr(0, taken.find(' '));
+  }
 
  private:
   friend class SimulatedFile;

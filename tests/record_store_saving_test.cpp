@@ -65,7 +65,7 @@ TEST_F(RecordStoreTest, AFailedRewriteInPlaceChangesNothing) {
       files.fail(c.step, 1, 0, c.in_records_file ? path() : std::filesystem::path());
       const Status status = store.add(make(name));
       ASSERT_FALSE(status.ok());
-      EXPECT_NE(text_of(status).find(L"not changed"), std::wstring::npos);
+      EXPECT_NE(text_of(status).find(L"Nothing was saved"), std::wstring::npos);
       EXPECT_EQ(contents(), before);
       EXPECT_EQ(pending_copies(), 0u);
       EXPECT_EQ(store.count(), 2u);

@@ -102,7 +102,7 @@ TEST_F(RecordStoreTest, AFailedRewriteChangesNothing) {
       ASSERT_FALSE(status.ok());
       EXPECT_NE(text_of(status).find(c.says), std::wstring::npos) << text_of(status).size();
       EXPECT_NE(text_of(status).find(L"injected"), std::wstring::npos);
-      EXPECT_NE(text_of(status).find(L"not changed"), std::wstring::npos);
+      EXPECT_NE(text_of(status).find(L"Nothing was saved"), std::wstring::npos);
     }
     EXPECT_EQ(contents(), before);
     EXPECT_EQ(dir_.file_count(), 1u) << "a temporary file was left behind";

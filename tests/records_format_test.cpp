@@ -111,8 +111,13 @@ TEST(CheckRecordText, RefusesWhatTheFileCannotHold) {
       {5, L"10~", L"Commision % text cannot be stored: it ends with \"~\""},
       {7, L"a\r\nb", L"Notes text cannot be stored: it contains a carriage return"},
       {3, L"a\rb", L"Username text cannot be stored: it contains a carriage return"},
-      {6, L"\u6F22", L"Date Joined text cannot be stored: the character \"\u6F22\" (U+6F22)"},
-      {1, L"x\uFF5E", L"URL text cannot be stored: the character \"\uFF5E\" (U+FF5E)"},
+      {6, L"\u6F22", L"Date Joined text cannot be stored: its 1st character, \"\u6F22\", has no"},
+      {1, L"Acme ca\uFF5E", L"its 8th character, \"\uFF5E\", which follows \"Acme ca\", has"},
+      {7, std::wstring(12, L'n') + L"23\u6F22",
+       L"15th character, \"\u6F22\", which follows \"nnnnnnnnnn23\""},
+      {7, L"\U0001F600",
+       L"1st character, \"\U0001F600\", has no exact form in the system's code "
+       L"page, in which the records file is kept. (Its character code is U+1F600.)"},
   };
   for (const Case& c : cases) {
     Record record;

@@ -59,22 +59,20 @@ class FaultyFile final : public WritableFile {
     }
     if (owner_.strikes(Step::write, path())) {
       (void)inner_->write(bytes.substr(0, bytes.size() / 2));
-      return Status::failure(L"injected write failure");
+      return owner_.injected(L"write");
     }
     return inner_->write(bytes);
   }
   Status cut() override {
-    return owner_.strikes(Step::cut, path()) ? Status::failure(L"injected cut failure")
-                                             : inner_->cut();
+    return owner_.strikes(Step::cut, path()) ? owner_.injected(L"cut") : inner_->cut();
   }
   Status flush() override {
-    return owner_.strikes(Step::flush, path()) ? Status::failure(L"injected flush failure")
-                                               : inner_->flush();
+    return owner_.strikes(Step::flush, path()) ? owner_.injected(L"flush") : inner_->flush();
   }
   Status close() override {
     if (owner_.strikes(Step::close, path())) {
       (void)inner_->close();
-      return Status::failure(L"injected close failure");
+      return owner_.injected(L"close");
     }
     return inner_->close();
   }
@@ -84,11 +82,11 @@ class FaultyFile final : public WritableFile {
   FaultyFileSystem& owner_;
 };
 
-Status injected(std::wstring_view what) {
-  return Status::failure(L"injected " + std::wstring(what) + L" failure");
-}
-
 }  // namespace
+
+Status FaultyFileSystem::injected(std::wstring_view what) const {
+  return Status::failure(failing_kind_, L"injected " + std::wstring(what) + L" failure");
+}
 
 bool FaultyFileSystem::strikes(Step step, const std::filesystem::path& file) {
   ++calls_[static_cast<int>(step)];
@@ -147,8 +145,12 @@ Status FaultyFileSystem::open_in_place(const std::filesystem::path& path,
 
 Status FaultyFileSystem::replace(const std::filesystem::path& replacement,
                                  const std::filesystem::path& target) {
-  if (strikes(Step::replace)) return Status::failure(L"injected replace failure");
+  if (strikes(Step::replace)) return injected(L"replace");
   return native_file_system().replace(replacement, target);
+}
+
+Status FaultyFileSystem::identify(const std::filesystem::path& path, FileIdentity& identity) {
+  return native_file_system().identify(path, identity);
 }
 
 void FaultyFileSystem::remove(const std::filesystem::path& path) {

@@ -54,6 +54,9 @@ class FaultyFileSystem final : public FileSystem {
     spared_ = spared;
     failing_file_ = std::move(in_file);
   }
+  // The failures are of this kind (by default other).
+  void fail_as(Failure kind) { failing_kind_ = kind; }
+  Status injected(std::wstring_view what) const;
   void heal() {
     failing_.reset();
     crashing_.reset();
@@ -88,6 +91,7 @@ class FaultyFileSystem final : public FileSystem {
                        std::unique_ptr<WritableFile>& file) override;
   Status replace(const std::filesystem::path& replacement,
                  const std::filesystem::path& target) override;
+  Status identify(const std::filesystem::path& path, FileIdentity& identity) override;
   void remove(const std::filesystem::path& path) override;
   FileStamp stamp(const std::filesystem::path& path) override;
   Status files_starting_with(const std::filesystem::path& folder, std::wstring_view prefix,
@@ -114,6 +118,7 @@ class FaultyFileSystem final : public FileSystem {
   int times_ = -1;
   int spared_ = 0;
   std::filesystem::path failing_file_;
+  Failure failing_kind_ = Failure::other;
   std::optional<Step> crashing_;
   int crash_spared_ = 0;
   std::optional<Step> throwing_;

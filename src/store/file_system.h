@@ -2,9 +2,9 @@
 
 // The file operations the record store needs, behind one interface so that tests can
 // make any step fail. Every failure carries the operating system's reason as text, and
-// its kind where the store acts on it: a file that is missing (reads), a folder that
-// refuses new files, a name that is taken, a protection that cannot be given (creation),
-// or a lock that another copy holds.
+// its kind: what the store acts on (a file that is missing, a folder that refuses new
+// files, a name that is taken, a protection that cannot be given, a lock that another
+// copy holds, a file that another program holds) and what the user is told.
 
 #include <chrono>
 #include <cstdint>
@@ -48,6 +48,13 @@ struct FileStamp {
   }
 };
 
+// What a path names on the disk: the path that every symbolic link and junction on the way
+// leads to, and how many names (hard links) the file has.
+struct FileIdentity {
+  std::filesystem::path final_path;
+  std::uint32_t links = 1;
+};
+
 // Held while one copy of the program edits a records file; the system frees it when the
 // copy ends, however it ends.
 class EditLock {
@@ -85,6 +92,8 @@ class FileSystem {
   // its own protection. The move is on the disk when this returns.
   virtual Status replace(const std::filesystem::path& replacement,
                          const std::filesystem::path& target) = 0;
+  // Follows path through links to the file it names. Fails as missing when there is none.
+  virtual Status identify(const std::filesystem::path& path, FileIdentity& identity) = 0;
   // Removes a file, ignoring failure.
   virtual void remove(const std::filesystem::path& path) = 0;
   // The file's entry; exists is false when there is none (or it cannot be looked at).

@@ -28,15 +28,45 @@ std::wstring reason_of(int error) {
   return wide;
 }
 
-Status os_failure(int error) {
-  return Status::failure(reason_of(error));
+// What kind of failure a system error is.
+Failure kind_of(int error) {
+  switch (error) {
+    case EACCES:
+    case EPERM:
+      return Failure::denied;
+    case EBUSY:
+    case ETXTBSY:
+      return Failure::held;
+    case EROFS:
+      return Failure::write_protected;
+    case ENOSPC:
+    case EDQUOT:
+      return Failure::full;
+    case ENOENT:
+      return Failure::missing;
+    case ENOTDIR:
+    case ENODEV:
+    case ENXIO:
+    case ESTALE:
+      return Failure::gone;
+    case EFBIG:
+      return Failure::too_large;
+    case EEXIST:
+      return Failure::taken;
+    default:
+      return Failure::other;
+  }
 }
 
-// Why a file could not be created or opened for writing.
-Status not_opened(int error) {
-  Failure kind = Failure::other;
-  if (error == EACCES || error == EPERM || error == EROFS) kind = Failure::refused;
-  if (error == EEXIST) kind = Failure::taken;
+Status os_failure(int error) {
+  return Status::failure(kind_of(error), reason_of(error));
+}
+
+// Why a file could not be opened for writing; creating is refused where the folder does
+// not let this account create files.
+Status not_opened(int error, bool creating) {
+  Failure kind = kind_of(error);
+  if (creating && (error == EACCES || error == EPERM || error == EROFS)) kind = Failure::refused;
   return Status::failure(kind, reason_of(error));
 }
 
@@ -129,7 +159,7 @@ class PosixFileSystem final : public FileSystem {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
       const int error = errno;
-      return Status::failure(error == ENOENT ? Failure::missing : Failure::other, reason_of(error));
+      return os_failure(error);
     }
     // Closed however the read ends, running out of memory included.
     const ScopeExit closer([fd] { ::close(fd); });
@@ -200,6 +230,17 @@ class PosixFileSystem final : public FileSystem {
     return Status();
   }
 
+  Status identify(const std::filesystem::path& path, FileIdentity& identity) override {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) return os_failure(errno);
+    char* const resolved = ::realpath(path.c_str(), nullptr);
+    if (resolved == nullptr) return os_failure(errno);
+    const ScopeExit freed([resolved] { std::free(resolved); });
+    identity.final_path = resolved;
+    identity.links = static_cast<std::uint32_t>(info.st_nlink);
+    return Status();
+  }
+
   void remove(const std::filesystem::path& path) override { ::unlink(path.c_str()); }
 
   FileStamp stamp(const std::filesystem::path& path) override {
@@ -224,7 +265,7 @@ class PosixFileSystem final : public FileSystem {
     DIR* const listing = ::opendir(folder.c_str());
     if (listing == nullptr) {
       const int error = errno;
-      return Status::failure(error == ENOENT ? Failure::missing : Failure::other, reason_of(error));
+      return os_failure(error);
     }
     // Closed however the listing ends, running out of memory included.
     const ScopeExit closer([listing] { ::closedir(listing); });
@@ -295,7 +336,7 @@ class PosixFileSystem final : public FileSystem {
                           std::unique_ptr<WritableFile>& opened) {
     // Made before the file is opened: once the file exists, nothing can fail.
     auto file = std::make_unique<PosixFile>(path, created);
-    if (const int error = file->open(flags, mode); error != 0) return not_opened(error);
+    if (const int error = file->open(flags, mode); error != 0) return not_opened(error, created);
     opened = std::move(file);
     return Status();
   }

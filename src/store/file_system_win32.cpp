@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <aclapi.h>
+#include <sddl.h>
 #include <shlobj.h>
 
 #include <algorithm>
@@ -34,16 +35,58 @@ std::wstring reason_of(DWORD error) {
   return reason + L" (error " + std::to_wstring(error) + L")";
 }
 
-Status last_failure() {
-  return Status::failure(reason_of(GetLastError()));
+// What kind of failure a system error is.
+Failure kind_of(DWORD error) {
+  switch (error) {
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+    case ERROR_USER_MAPPED_FILE:
+      return Failure::held;
+    case ERROR_ACCESS_DENIED:
+      return Failure::denied;
+    case ERROR_WRITE_PROTECT:
+      return Failure::write_protected;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+    case ERROR_DISK_QUOTA_EXCEEDED:
+      return Failure::full;
+    case ERROR_FILE_NOT_FOUND:
+      return Failure::missing;
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_NOT_READY:
+    case ERROR_DEV_NOT_EXIST:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME:
+    case ERROR_NETNAME_DELETED:
+    case ERROR_UNEXP_NET_ERR:
+      return Failure::gone;
+    case ERROR_FILE_TOO_LARGE:
+      return Failure::too_large;
+    case ERROR_FILE_EXISTS:
+    case ERROR_ALREADY_EXISTS:
+      return Failure::taken;
+    default:
+      return Failure::other;
+  }
 }
 
-// Why a file could not be created or opened for writing. A new file with security was to
-// have the records file's protection.
-Status not_opened(DWORD error, bool with_security) {
-  Failure kind = Failure::other;
-  if (error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT) kind = Failure::refused;
-  if (error == ERROR_FILE_EXISTS || error == ERROR_ALREADY_EXISTS) kind = Failure::taken;
+Status failure_of(DWORD error) {
+  return Status::failure(kind_of(error), reason_of(error));
+}
+
+Status last_failure() {
+  return failure_of(GetLastError());
+}
+
+// Why a file could not be opened for writing. Creating is refused where the folder does
+// not let this account create files; a new file with security was to have the records
+// file's protection.
+Status not_opened(DWORD error, bool creating, bool with_security) {
+  Failure kind = kind_of(error);
+  if (creating && (error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT)) {
+    kind = Failure::refused;
+  }
   // The system would not give the new file that owner or those access rights.
   if (with_security && (error == ERROR_INVALID_OWNER || error == ERROR_INVALID_PRIMARY_GROUP ||
                         error == ERROR_PRIVILEGE_NOT_HELD || error == ERROR_INVALID_ACL ||
@@ -75,7 +118,7 @@ class Win32File final : public WritableFile {
       if (!WriteFile(handle_.get(), bytes.data(), chunk, &written, nullptr)) {
         return last_failure();
       }
-      if (written == 0) return Status::failure(reason_of(ERROR_WRITE_FAULT));
+      if (written == 0) return failure_of(ERROR_WRITE_FAULT);
       bytes.remove_prefix(written);
     }
     return Status();
@@ -99,7 +142,7 @@ Status open_file(const std::filesystem::path& path, std::unique_ptr<WritableFile
   // Made before the file is opened: once the file exists, nothing can fail.
   auto file = std::make_unique<Win32File>(path);
   if (const DWORD error = file->open(disposition, security, attributes); error != ERROR_SUCCESS) {
-    return not_opened(error, security != nullptr);
+    return not_opened(error, disposition != OPEN_EXISTING, security != nullptr);
   }
   opened = std::move(file);
   return Status();
@@ -114,8 +157,8 @@ std::int64_t ticks(const FILETIME& time) {
                                    time.dwLowDateTime);
 }
 
-// A named mutex of this session: Windows lets go of it when the program ends, however it
-// ends (the next owner then learns that it was abandoned).
+// A named mutex: Windows lets go of it when the program ends, however it ends (the next
+// owner then learns that it was abandoned).
 class MutexLock final : public EditLock {
  public:
   explicit MutexLock(win32::Handle mutex) : mutex_(std::move(mutex)) {}
@@ -135,6 +178,26 @@ class MutexLock final : public EditLock {
   bool held_ = false;
 };
 
+// The mutex that every copy of the program takes while it edits the records file that key
+// names. It is in the global namespace, so that copies in other Windows sessions (another
+// account switched to, a remote desktop) take the same one, and any account that signs in
+// may wait for it and take it; where that is not allowed, this session's own.
+win32::Handle edit_mutex(std::wstring_view key) {
+  // Authenticated users may wait for it and release it; nobody may do more.
+  constexpr DWORD kUse = SYNCHRONIZE | MUTEX_MODIFY_STATE;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;0x00100001;;;AU)",
+                                                           SDDL_REVISION_1, &descriptor, nullptr)) {
+    const win32::LocalMemory owned(descriptor);
+    SECURITY_ATTRIBUTES security{sizeof(security), descriptor, FALSE};
+    const std::wstring global = L"Global\\Perlwick-edit-" + std::wstring(key);
+    win32::Handle mutex(CreateMutexExW(&security, global.c_str(), 0, kUse));
+    if (mutex) return mutex;
+  }
+  const std::wstring local = L"Local\\Perlwick-edit-" + std::wstring(key);
+  return win32::Handle(CreateMutexExW(nullptr, local.c_str(), 0, kUse));
+}
+
 class Win32FileSystem final : public FileSystem {
  public:
   Status read_each(const std::filesystem::path& path,
@@ -146,7 +209,7 @@ class Win32FileSystem final : public FileSystem {
     if (!file) {
       const DWORD error = GetLastError();
       const bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-      return Status::failure(missing ? Failure::missing : Failure::other, reason_of(error));
+      return Status::failure(missing ? Failure::missing : kind_of(error), reason_of(error));
     }
     constexpr DWORD kChunk = 1 << 20;
     const auto buffer = std::make_unique<char[]>(kChunk);
@@ -196,6 +259,39 @@ class Win32FileSystem final : public FileSystem {
                : last_failure();
   }
 
+  Status identify(const std::filesystem::path& path, FileIdentity& identity) override {
+    // Opened to look at it only: another program's hold does not keep this out.
+    const win32::Handle file(CreateFileW(path.c_str(), 0,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file) return last_failure();
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(file.get(), &info)) return last_failure();
+    identity.links = info.nNumberOfLinks;
+    std::wstring final(MAX_PATH, L'\0');
+    for (;;) {
+      const DWORD size =
+          GetFinalPathNameByHandleW(file.get(), final.data(), static_cast<DWORD>(final.size()),
+                                    FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+      if (size == 0) return last_failure();
+      if (size < final.size()) {
+        final.resize(size);
+        break;
+      }
+      final.resize(size);
+    }
+    // The path as any other: \\?\C:\x is C:\x, and \\?\UNC\server\x is \\server\x.
+    constexpr std::wstring_view kLong = L"\\\\?\\";
+    constexpr std::wstring_view kLongUnc = L"\\\\?\\UNC\\";
+    if (final.starts_with(kLongUnc)) {
+      final = L"\\\\" + final.substr(kLongUnc.size());
+    } else if (final.starts_with(kLong)) {
+      final.erase(0, kLong.size());
+    }
+    identity.final_path = final;
+    return Status();
+  }
+
   void remove(const std::filesystem::path& path) override { DeleteFileW(path.c_str()); }
 
   FileStamp stamp(const std::filesystem::path& path) override {
@@ -222,7 +318,7 @@ class Win32FileSystem final : public FileSystem {
     if (!search) {
       const DWORD error = GetLastError();
       if (error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES) return Status();
-      return Status::failure(error == ERROR_PATH_NOT_FOUND ? Failure::missing : Failure::other,
+      return Status::failure(error == ERROR_PATH_NOT_FOUND ? Failure::missing : kind_of(error),
                              reason_of(error));
     }
     do {
@@ -233,13 +329,12 @@ class Win32FileSystem final : public FileSystem {
       }
     } while (FindNextFileW(search.get(), &entry));
     const DWORD error = GetLastError();
-    return error == ERROR_NO_MORE_FILES ? Status() : Status::failure(reason_of(error));
+    return error == ERROR_NO_MORE_FILES ? Status() : failure_of(error);
   }
 
   Status lock(std::wstring_view key, const std::filesystem::path& /*private_folder*/,
               std::chrono::milliseconds wait, std::unique_ptr<EditLock>& lock) override {
-    const std::wstring name = L"Local\\Perlwick-edit-" + std::wstring(key);
-    win32::Handle mutex(CreateMutexW(nullptr, FALSE, name.c_str()));
+    win32::Handle mutex = edit_mutex(key);
     if (!mutex) return last_failure();
     // Owned before it is waited for: nothing can fail once the mutex is held.
     auto held = std::make_unique<MutexLock>(std::move(mutex));
@@ -265,7 +360,7 @@ class Win32FileSystem final : public FileSystem {
       error = GetLastError();
       if (error == ERROR_ALREADY_EXISTS) return Status();
     }
-    return Status::failure(reason_of(error));
+    return failure_of(error);
   }
 
   std::filesystem::path private_folder() override {

@@ -24,21 +24,24 @@ std::wstring reason_of(const std::exception& failure) {
   return reason;
 }
 
-// The messages an edit gives when it stops before it writes anything, after what it set
+}  // namespace
+
+// The message an edit gives when it stops before it writes anything, after what it set
 // aside on the way, if anything.
-Status nothing_saved(const Status& why, std::vector<Message> notices = {}) {
+Status RecordStore::nothing_saved(const Status& why, std::vector<Message> notices) const {
   const bool busy = why.kind() == Failure::busy;
   notices.push_back(why.message());
-  return Status::failure(
-      Message{busy ? Says::nothing_saved_try_again : Says::nothing_saved, {}, std::move(notices)});
+  return Status::failure(Message{busy ? Says::nothing_saved_try_again : Says::nothing_saved,
+                                 {display_path()},
+                                 std::move(notices)},
+                         why.kind());
 }
-
-}  // namespace
 
 RecordStore::RecordStore(std::filesystem::path path, FileSystem& files,
                          std::filesystem::path private_folder)
     : path_(std::move(path)),
       files_(files),
+      file_(path_),
       private_folder_(private_folder.empty() ? files.private_folder() : std::move(private_folder)),
       file_key_(records_file_key(path_)) {}
 
@@ -64,10 +67,10 @@ LoadResult RecordStore::catch_up() {
 LoadResult RecordStore::load(bool only_if_changed) {
   // What was set aside on the way is said, whatever fails after.
   std::vector<Message> notices;
-  const auto failed = [&notices](const Status& why) {
-    if (notices.empty()) return LoadResult{LoadOutcome::failed, why.message()};
+  const auto failed = [&](const Status& why) {
     notices.push_back(why.message());
-    return LoadResult{LoadOutcome::failed, Message{Says::paragraphs, {}, std::move(notices)}};
+    return LoadResult{LoadOutcome::failed,
+                      Message{Says::not_read, {display_path()}, std::move(notices)}};
   };
   try {
     std::unique_ptr<EditLock> lock;
@@ -78,6 +81,7 @@ LoadResult RecordStore::load(bool only_if_changed) {
       if (only_if_changed && locked.kind() == Failure::busy) return {LoadOutcome::loaded, {}};
       return failed(locked);
     }
+    find_file();
     // What an interrupted edit left is taken care of before the records file is read:
     // until then it may hold neither its old nor its new content, or be missing. Catching
     // up only finishes what can be finished; the next start or edit sets the rest aside
@@ -99,34 +103,50 @@ LoadResult RecordStore::load(bool only_if_changed) {
     if (!notices.empty()) notice = Message{Says::paragraphs, {}, std::move(notices)};
     return {file_exists ? LoadOutcome::loaded : LoadOutcome::missing, std::move(notice)};
   } catch (const std::bad_alloc&) {
-    return {LoadOutcome::failed, Message{Says::not_enough_memory_to_read, {display_path()}}};
+    return failed(Status::failure(Message{Says::not_enough_memory_to_read, {display_path()}}));
   } catch (const std::length_error&) {
-    return {LoadOutcome::failed, Message{Says::too_large_to_read, {display_path()}}};
+    return failed(Status::failure(Message{Says::too_large_to_read, {display_path()}}));
   } catch (const std::exception& e) {
     return failed(unreadable(Status::failure(reason_of(e))));
   }
 }
 
+// Where the records file really is: a link is followed to its target, which is read and
+// written in the link's stead. Where that cannot be found (there is no file yet), the
+// path is taken as it is.
+void RecordStore::find_file() {
+  FileIdentity identity;
+  if (files_.identify(path_, identity).ok() && !identity.final_path.empty()) {
+    file_ = identity.final_path;
+    links_ = identity.links;
+  } else {
+    file_ = path_;
+    links_ = 1;
+  }
+}
+
 Status RecordStore::add(const Record& record) {
-  return edit(&record, [&](const RecordTable& table) {
+  return edit(&record, record[0], nullptr, [&](const RecordTable& table) {
     return table.with_added(name_key(record[0]), encode_record_line(record));
   });
 }
 
-Status RecordStore::update(const Record& record) {
-  return edit(&record, [&](const RecordTable& table) {
+Status RecordStore::update(const Record& record, const Record* shown) {
+  return edit(&record, record[0], shown, [&](const RecordTable& table) {
     return table.with_replaced(name_key(record[0]), encode_record_line(record));
   });
 }
 
-Status RecordStore::remove(std::wstring_view name) {
-  return edit(nullptr, [&](const RecordTable& table) { return table.without(name_key(name)); });
+Status RecordStore::remove(std::wstring_view name, const Record* shown) {
+  return edit(nullptr, name, shown,
+              [&](const RecordTable& table) { return table.without(name_key(name)); });
 }
 
 // The store's edge for edits: whatever fails, running out of memory included, is said,
 // and the records file and the table stay as they were.
 template <typename MakeChange>
-Status RecordStore::edit(const Record* record, MakeChange make_change) {
+Status RecordStore::edit(const Record* record, std::wstring_view name, const Record* shown,
+                         MakeChange make_change) {
   try {
     PERLWICK_STEPS_BEGIN();
     if (record != nullptr) {
@@ -134,10 +154,11 @@ Status RecordStore::edit(const Record* record, MakeChange make_change) {
     }
     std::unique_ptr<EditLock> lock;
     if (Status locked = take_lock(lock, lock_wait_); !locked.ok()) return nothing_saved(locked);
+    find_file();
     PERLWICK_STEP("check and lock");
     // Windows refuses to replace a read-only file only with a vague error, and some file
     // systems do not refuse at all: the attribute is the user's wish, and it is kept.
-    if (files_.is_read_only(path_)) {
+    if (files_.is_read_only(file_)) {
       return nothing_saved(Status::failure(Message{Says::read_only, {display_path()}}));
     }
     std::vector<Message> notices;
@@ -154,6 +175,17 @@ Status RecordStore::edit(const Record* record, MakeChange make_change) {
     PERLWICK_STEP("read-only, unfinished save, leftovers");
     bool file_exists = false;
     if (Status fresh = read_if_changed(file_exists); !fresh.ok()) return nothing_saved(fresh);
+    // The record the user saw may have been changed or removed since, by another program
+    // or copy, or by line ends turned into ones the format does not read: nothing is saved
+    // over a change the user has not seen.
+    if (shown != nullptr) {
+      const std::size_t row = table_.last_match(name_key(name));
+      if (row == table_.count() || table_.record(row) != *shown) {
+        return Status::failure(
+            Message{Says::changed_since_shown, {std::wstring(name), display_path()}},
+            Failure::changed);
+      }
+    }
     PERLWICK_STEP("catch up with the file");
     // All the memory the change needs is taken before the file is written: once it is,
     // nothing is left that could fail.
@@ -169,7 +201,7 @@ Status RecordStore::edit(const Record* record, MakeChange make_change) {
     PERLWICK_STEP("apply");
     last_edit_ = std::move(made);
     ++generation_;
-    seen_ = files_.stamp(path_);
+    seen_ = files_.stamp(file_);
     PERLWICK_STEP("stamp");
     return Status();
   } catch (const std::bad_alloc&) {
@@ -177,7 +209,8 @@ Status RecordStore::edit(const Record* record, MakeChange make_change) {
   } catch (const std::length_error&) {
     return Status::failure(Message{Says::too_large_to_save});
   } catch (const std::exception& e) {
-    return Status::failure(Message{Says::not_saved, {}, {Status::failure(reason_of(e)).message()}});
+    return Status::failure(
+        Message{Says::not_saved, {display_path()}, {Status::failure(reason_of(e)).message()}});
   }
 }
 
@@ -193,7 +226,8 @@ Status RecordStore::take_lock(std::unique_ptr<EditLock>& lock, std::chrono::mill
 }
 
 Status RecordStore::unreadable(const Status& read) const {
-  return Status::failure(Message{Says::unreadable, {display_path()}, {read.message()}});
+  return Status::failure(Message{Says::unreadable, {display_path()}, {read.message()}},
+                         read.kind());
 }
 
 // Brings the table up to date with the file when the file changed since it was last read
@@ -202,7 +236,7 @@ Status RecordStore::unreadable(const Status& read) const {
 // table.
 Status RecordStore::read_if_changed(bool& file_exists) {
   // Taken before the read: a change after it shows in the next stamp.
-  const FileStamp now = files_.stamp(path_);
+  const FileStamp now = files_.stamp(file_);
   if (seen_ && seen_->same_as(now) && seen_->taken - seen_->modified >= kCoarsestTicks) {
     file_exists = now.exists;
     return Status();
@@ -213,7 +247,7 @@ Status RecordStore::read_if_changed(bool& file_exists) {
     const std::string_view known = table_.bytes();
     std::size_t compared = 0;
     bool same = true;
-    const Status read = files_.read_each(path_, [&](std::string_view chunk) {
+    const Status read = files_.read_each(file_, [&](std::string_view chunk) {
       same = known.substr(compared, chunk.size()) == chunk;
       compared += chunk.size();
       return same;
@@ -226,7 +260,7 @@ Status RecordStore::read_if_changed(bool& file_exists) {
     }
   }
   std::string bytes;
-  const Status read = files_.read_all(path_, bytes);
+  const Status read = files_.read_all(file_, bytes);
   if (!read.ok() && read.kind() != Failure::missing) return unreadable(read);
   file_exists = read.ok();
   if (file_exists) adopt(RecordTable::parse(std::move(bytes)));

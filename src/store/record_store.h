@@ -15,6 +15,10 @@
 // that is not run as administrator), an edit rewrites the records file itself, after
 // keeping the complete new content in the account's private folder; an interrupted
 // rewrite is finished from that copy at the next load or edit.
+//
+// A records file that is a link is read and written at its target, so that the link
+// stays; one of several names (hard links) is rewritten in place, so that every name keeps
+// it. A file another program holds for a moment is waited for (patient_file_system.h).
 
 #include <chrono>
 #include <cstddef>
@@ -28,6 +32,7 @@
 #include <vector>
 
 #include "store/file_system.h"
+#include "store/patient_file_system.h"
 #include "store/record_table.h"
 #include "store/records_format.h"
 #include "store/status.h"
@@ -80,17 +85,31 @@ class RecordStore {
   // after the new one.
   Status add(const Record& record);
   // Update overwrites every row whose name matches record's name with record.
-  Status update(const Record& record);
-  // Remove drops every row whose name matches name, and every row with an empty name.
-  Status remove(std::wstring_view name);
+  // Given shown, the record of that name the user saw, it saves nothing where the records
+  // file no longer holds it so (another program or copy changed it since): the failure is
+  // of kind changed.
+  Status update(const Record& record, const Record* shown = nullptr);
+  // Remove drops every row whose name matches name, and every row with an empty name;
+  // shown as for update.
+  Status remove(std::wstring_view name, const Record* shown = nullptr);
 
   // How long an edit waits for another copy of the program that is saving.
   void set_lock_wait(std::chrono::milliseconds wait) { lock_wait_ = wait; }
+  // How long a step waits for a file that another program holds, and how it pauses.
+  void set_patience(std::chrono::milliseconds patience, PatientFileSystem::Pause pause = {}) {
+    files_.set_patience(patience, std::move(pause));
+  }
+  // Called as the store begins to wait for a file that another program holds.
+  void on_waiting(std::function<void()> waiting) { files_.on_waiting(std::move(waiting)); }
 
  private:
-  // An edit of the records file: record, when given, is checked first.
+  // An edit of the records file: record, when given, is checked first; shown, when given,
+  // must still be the last record of name.
   template <typename MakeChange>
-  Status edit(const Record* record, MakeChange make_change);
+  Status edit(const Record* record, std::wstring_view name, const Record* shown,
+              MakeChange make_change);
+  // Finds the file the records file's path leads to.
+  void find_file();
   Status take_lock(std::unique_ptr<EditLock>& lock, std::chrono::milliseconds wait);
   // What interrupted edits left (record_store_recovery.cpp). Where notices is given, what
   // is set aside is said there; without it, what cannot be finished is left for later.
@@ -100,6 +119,9 @@ class RecordStore {
   std::wstring aside_prefix(std::wstring_view what) const;
   std::filesystem::path unused_name(const std::filesystem::path& folder, std::wstring_view what);
   Status unreadable(const Status& read) const;
+  Status nothing_saved(const Status& why, std::vector<Message> notices = {}) const;
+  Status not_saved(const Status& why) const;
+  Status not_saved(Says how, std::wstring file, const Status& why) const;
   Status read_if_changed(bool& file_exists);
   // Writing the new content (record_store_saving.cpp), which comes in pieces, one after
   // another.
@@ -107,13 +129,17 @@ class RecordStore {
                        std::unique_ptr<WritableFile>& file);
   Status write_whole_file(std::span<const std::string_view> content, bool file_exists);
   Status write_in_place(std::span<const std::string_view> content);
-  Status rewrite_in_place(std::span<const std::string_view> content);
+  // opened says whether the records file was opened, and so may have changed.
+  Status rewrite_in_place(std::span<const std::string_view> content, bool& opened);
   LoadResult load(bool only_if_changed);
   std::wstring display_path() const;
   void adopt(RecordTable table);
 
   std::filesystem::path path_;
-  FileSystem& files_;
+  PatientFileSystem files_;
+  // The file that path_ leads to, and how many names it has.
+  std::filesystem::path file_;
+  std::uint32_t links_ = 1;
   std::filesystem::path private_folder_;
   std::wstring file_key_;
   std::chrono::milliseconds lock_wait_{5000};

@@ -28,7 +28,8 @@ Status RecordStore::finish_pending_save(std::vector<Message>* notices) {
   if (read.kind() == Failure::missing) return Status();
   if (!read.ok()) {
     return Status::failure(
-        Message{Says::pending_copy_unreadable, {copy_path.wstring()}, {read.message()}});
+        Message{Says::pending_copy_unreadable, {copy_path.wstring()}, {read.message()}},
+        read.kind());
   }
   const PendingCopy copy = read_pending_copy(bytes);
   if (copy.state == PendingCopy::State::damaged) {
@@ -39,7 +40,7 @@ Status RecordStore::finish_pending_save(std::vector<Message>* notices) {
   if (copy.state == PendingCopy::State::complete) {
     bool fits = true;
     std::uint64_t size = 0;
-    const Status records = files_.read_each(path_, [&](std::string_view chunk) {
+    const Status records = files_.read_each(file_, [&](std::string_view chunk) {
       fits = copy.could_leave(size, chunk);
       size += chunk.size();
       return fits;
@@ -47,11 +48,13 @@ Status RecordStore::finish_pending_save(std::vector<Message>* notices) {
     const bool missing = records.kind() == Failure::missing;
     if (!records.ok() && !missing) return unreadable(records);
     if (missing || (fits && copy.could_leave_size(size))) {
+      bool opened = false;
       const Status rewritten = missing ? write_whole_file(after, false)  // deleted meanwhile
-                                       : rewrite_in_place(after);
+                                       : rewrite_in_place(after, opened);
       if (!rewritten.ok()) {
         return Status::failure(
-            Message{Says::earlier_change_not_finished, {display_path()}, {rewritten.message()}});
+            Message{Says::earlier_change_not_finished, {display_path()}, {rewritten.message()}},
+            rewritten.kind());
       }
       files_.remove(copy_path);
       seen_.reset();
@@ -104,8 +107,8 @@ Status RecordStore::finish_pending_save(std::vector<Message>* notices) {
 // was taken away), the newest complete one becomes the records file; one that may be
 // incomplete is kept under a name the user sees, and notices says so.
 Status RecordStore::recover_written_files(std::vector<Message>& notices) {
-  const std::filesystem::path folder = path_.has_parent_path() ? path_.parent_path() : ".";
-  const std::wstring name = path_.filename().wstring();
+  const std::filesystem::path folder = file_.has_parent_path() ? file_.parent_path() : ".";
+  const std::wstring name = file_.filename().wstring();
   std::vector<std::filesystem::path> written;
   std::vector<std::filesystem::path> being_written;
   Status listed = files_.files_starting_with(folder, name + std::wstring(kWritten), written);
@@ -114,12 +117,12 @@ Status RecordStore::recover_written_files(std::vector<Message>& notices) {
   }
   // What a listing that failed did not find matters only where it may be the only copy of
   // the records: without the records file.
-  if (!listed.ok() && listed.kind() != Failure::missing && !files_.stamp(path_).exists) {
+  if (!listed.ok() && listed.kind() != Failure::missing && !files_.stamp(file_).exists) {
     return Status::failure(
         Message{Says::folder_unreadable, {folder.wstring()}, {listed.message()}});
   }
   if (written.empty() && being_written.empty()) return Status();
-  if (!files_.stamp(path_).exists && !written.empty()) {
+  if (!files_.stamp(file_).exists && !written.empty()) {
     // The newest complete save becomes the records file: the others are older.
     auto newest = written.end();
     std::int64_t newest_time = 0;
@@ -135,7 +138,7 @@ Status RecordStore::recover_written_files(std::vector<Message>& notices) {
         newest_time = entry.modified;
       }
     }
-    if (Status moved = files_.replace(*newest, path_); !moved.ok()) {
+    if (Status moved = files_.replace(*newest, file_); !moved.ok()) {
       return Status::failure(
           Message{Says::save_not_put_back, {newest->wstring(), display_path()}, {moved.message()}});
     }
@@ -143,7 +146,7 @@ Status RecordStore::recover_written_files(std::vector<Message>& notices) {
     seen_.reset();
   }
   written.insert(written.end(), being_written.begin(), being_written.end());
-  if (files_.stamp(path_).exists) {
+  if (files_.stamp(file_).exists) {
     for (const std::filesystem::path& leftover : written) files_.remove(leftover);
     return Status();
   }
@@ -162,7 +165,7 @@ Status RecordStore::recover_written_files(std::vector<Message>& notices) {
 // it, which may hold the records: a notice that a power cut kept from the user is given
 // again.
 void RecordStore::name_saves_kept_aside(std::vector<Message>& notices) {
-  const std::filesystem::path folder = path_.has_parent_path() ? path_.parent_path() : ".";
+  const std::filesystem::path folder = file_.has_parent_path() ? file_.parent_path() : ".";
   std::vector<std::filesystem::path> kept_aside;
   // Only a reminder: a listing that fails leaves it for the next start.
   (void)files_.files_starting_with(folder, aside_prefix(kUnfinishedSave), kept_aside);
@@ -172,14 +175,14 @@ void RecordStore::name_saves_kept_aside(std::vector<Message>& notices) {
     });
     if (!named) {
       notices.push_back(Message{Says::save_kept_aside,
-                                {display_path(), kept.wstring(), path_.filename().wstring()}});
+                                {display_path(), kept.wstring(), file_.filename().wstring()}});
     }
   }
 }
 
 // How the names of what is set aside begin: the records file's name, then what it is.
 std::wstring RecordStore::aside_prefix(std::wstring_view what) const {
-  return path_.stem().wstring() + L" (" + std::wstring(what) + L" ";
+  return file_.stem().wstring() + L" (" + std::wstring(what) + L" ";
 }
 
 // A name in folder, after the records file's, that no file has yet.
@@ -187,7 +190,7 @@ std::filesystem::path RecordStore::unused_name(const std::filesystem::path& fold
                                                std::wstring_view what) {
   std::filesystem::path name;
   for (int n = 1; n < 100000; ++n) {
-    name = folder / (aside_prefix(what) + std::to_wstring(n) + L")" + path_.extension().wstring());
+    name = folder / (aside_prefix(what) + std::to_wstring(n) + L")" + file_.extension().wstring());
     if (!files_.stamp(name).exists) break;
   }
   return name;

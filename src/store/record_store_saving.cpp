@@ -10,19 +10,22 @@
 #include "store/step_times.h"
 
 namespace perlwick {
-namespace {
+namespace {}  // namespace
 
-// Saving failed, and the records file was not changed: how is within.
-Status not_saved(Says how, std::wstring file, const Status& why) {
-  return Status::failure(
-      Message{Says::not_saved, {}, {Message{how, {std::move(file)}, {why.message()}}}});
+// Saving failed, and the records file was not changed: why is within.
+Status RecordStore::not_saved(const Status& why) const {
+  return Status::failure(Message{Says::not_saved, {display_path()}, {why.message()}}, why.kind());
 }
 
-}  // namespace
+// The same, where the step how, on file, failed.
+Status RecordStore::not_saved(Says how, std::wstring file, const Status& why) const {
+  return not_saved(Status::failure(Message{how, {std::move(file)}, {why.message()}}, why.kind()));
+}
 
 Status fill(WritableFile& file, std::span<const std::string_view> parts) {
   const auto failed = [&](Says step, const Status& failure) {
-    return Status::failure(Message{step, {file.path().wstring()}, {failure.message()}});
+    return Status::failure(Message{step, {file.path().wstring()}, {failure.message()}},
+                           failure.kind());
   };
   for (const std::string_view part : parts) {
     if (Status s = file.write(part); !s.ok()) return failed(Says::writing_failed, s);
@@ -44,17 +47,20 @@ Status RecordStore::create_beside(std::filesystem::path& temp, std::filesystem::
   Status created;
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::wstring id = std::to_wstring(random_()) + L"-" + std::to_wstring(attempt);
-    temp = path_;
+    temp = file_;
     temp += std::wstring(kBeingWritten) + id;
-    written = path_;
+    written = file_;
     written += std::wstring(kWritten) + id;
-    created = files_.create_new(temp, path_, file);
+    created = files_.create_new(temp, file_, file);
     if (created.kind() != Failure::taken) break;
   }
   return created;
 }
 
 Status RecordStore::write_whole_file(std::span<const std::string_view> content, bool file_exists) {
+  // A file of several names is written in place: a new file would take the place of one
+  // of them only.
+  if (links_ > 1 && file_exists) return write_in_place(content);
   std::filesystem::path temp;
   std::filesystem::path written;
   std::unique_ptr<WritableFile> file;
@@ -66,10 +72,11 @@ Status RecordStore::write_whole_file(std::span<const std::string_view> content, 
     return write_in_place(content);
   }
   if (refused) {
-    return Status::failure(Message{
-        Says::nothing_saved, {}, {Message{Says::no_records_file_refused, {display_path()}}}});
+    return Status::failure(Message{Says::nothing_saved,
+                                   {display_path()},
+                                   {Message{Says::no_records_file_refused, {display_path()}}}});
   }
-  if (!created.ok()) return not_saved(Says::new_file_not_created, display_path(), created);
+  if (!created.ok()) return not_saved(Says::new_file_not_created, file_.wstring(), created);
   // However this ends short of the swap, the new file goes: the records file is as it was
   // (or, when there was none, the boxes still hold what was to be saved).
   const std::filesystem::path* current = &temp;
@@ -79,16 +86,14 @@ Status RecordStore::write_whole_file(std::span<const std::string_view> content, 
     files_.remove(*current);
   });
   PERLWICK_STEP("create the new file");
-  if (Status s = fill(*file, content); !s.ok()) {
-    return Status::failure(Message{Says::not_saved, {}, {s.message()}});
-  }
+  if (Status s = fill(*file, content); !s.ok()) return not_saved(s);
   // Complete and on the disk: from now on its name says so. Then it takes the records
   // file's place.
-  for (const auto& [from, to] : {std::pair{&temp, &written}, std::pair{&written, &path_}}) {
+  for (const auto& [from, to] : {std::pair{&temp, &written}, std::pair{&written, &file_}}) {
     if (Status s = files_.replace(*from, *to); !s.ok()) {
-      return not_saved(Says::not_replaced, display_path(), s);
+      return not_saved(Says::not_replaced, file_.wstring(), s);
     }
-    current = to == &path_ ? nullptr : to;
+    current = to == &file_ ? nullptr : to;
   }
   PERLWICK_STEP("replace");
   return Status();
@@ -121,27 +126,32 @@ Status RecordStore::write_in_place(std::span<const std::string_view> content) {
   if (Status s = fill(*copy, copy_pieces); !s.ok()) {
     copy.reset();
     files_.remove(copy_path);
-    return Status::failure(Message{Says::not_saved, {}, {s.message()}});
+    return not_saved(s);
   }
 
-  if (Status s = rewrite_in_place(content); !s.ok()) {
-    // Put back what the file held before.
-    if (rewrite_in_place({&before, 1}).ok()) {
+  bool opened = false;
+  if (Status s = rewrite_in_place(content, opened); !s.ok()) {
+    // Put back what the file held before, where it may have changed; where it could not
+    // even be opened, the change goes with the copy: it is not applied later.
+    if (!opened || rewrite_in_place({&before, 1}, opened).ok()) {
       files_.remove(copy_path);
-      return Status::failure(Message{Says::not_saved, {}, {s.message()}});
+      return not_saved(s);
     }
     return Status::failure(
-        Message{Says::not_saved_completely, {copy_path.wstring()}, {s.message()}});
+        Message{Says::not_saved_completely, {copy_path.wstring()}, {s.message()}}, s.kind());
   }
   files_.remove(copy_path);
   return Status();
 }
 
-Status RecordStore::rewrite_in_place(std::span<const std::string_view> content) {
+Status RecordStore::rewrite_in_place(std::span<const std::string_view> content, bool& opened) {
   std::unique_ptr<WritableFile> file;
-  if (Status s = files_.open_in_place(path_, file); !s.ok()) {
-    return Status::failure(Message{Says::opening_failed, {display_path()}, {s.message()}});
+  opened = false;
+  if (Status s = files_.open_in_place(file_, file); !s.ok()) {
+    return Status::failure(Message{Says::opening_failed, {file_.wstring()}, {s.message()}},
+                           s.kind());
   }
+  opened = true;
   return fill(*file, content);
 }
 

@@ -1,5 +1,7 @@
 #include "store/records_format.h"
 
+#include <vector>
+
 #include "store/ansi_text.h"
 
 namespace perlwick {
@@ -45,11 +47,12 @@ std::wstring join_record(const Record& record) {
 
 namespace {
 
-Status refuse(std::size_t field, Says why, std::wstring character = {}) {
-  Message message{why, {}, {}, field};
-  if (!character.empty()) message.names.push_back(std::move(character));
-  return Status::failure(std::move(message));
+Status refuse(std::size_t field, Says why, std::vector<std::wstring> names = {}) {
+  return Status::failure(Message{why, std::move(names), {}, field});
 }
+
+// How much of the text before a character a message shows, so that it can be found.
+constexpr std::size_t kShownBefore = 12;
 
 }  // namespace
 
@@ -67,11 +70,20 @@ Status check_record_text(const Record& record) {
     }
     std::string bytes;
     if (!encode_ansi(text, bytes)) {
-      for (const wchar_t c : text) {
+      // The first character that cannot be stored: itself (both halves of a pair), which
+      // character of the text it is, and what comes before it.
+      std::size_t position = 0;
+      for (std::size_t i = 0; i < text.size(); ++i) {
+        const bool pair = text[i] >= 0xD800 && text[i] < 0xDC00 && i + 1 < text.size();
+        const std::wstring_view c = std::wstring_view(text).substr(i, pair ? 2 : 1);
+        ++position;
         bytes.clear();
-        if (!encode_ansi(std::wstring_view(&c, 1), bytes)) {
-          return refuse(field, Says::char_not_in_code_page, std::wstring(1, c));
+        if (!encode_ansi(c, bytes)) {
+          const std::size_t from = i > kShownBefore ? i - kShownBefore : 0;
+          return refuse(field, Says::char_not_in_code_page,
+                        {std::wstring(c), std::to_wstring(position), text.substr(from, i - from)});
         }
+        if (pair) ++i;
       }
       return refuse(field, Says::chars_not_in_code_page);
     }

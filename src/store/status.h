@@ -11,15 +11,22 @@
 
 namespace perlwick {
 
-// What kind of failure it was, where a caller acts on the difference.
+// What kind of failure it was: what a caller acts on, and what the user is told.
 enum class Failure {
   none,
   other,
-  missing,      // the file does not exist
-  refused,      // the folder does not let this account create files in it
-  taken,        // a file of that name exists
-  unprotected,  // the new file could not be given the protection it was to have
-  busy,         // another copy of the program held the lock for the whole wait
+  missing,          // the file does not exist
+  refused,          // the folder does not let this account create files in it
+  taken,            // a file of that name exists
+  unprotected,      // the new file could not be given the protection it was to have
+  busy,             // another copy of the program held the lock for the whole wait
+  held,             // another program has the file open, or a part of it locked
+  denied,           // the system denied access to the file
+  write_protected,  // the disk is write-protected
+  full,             // the disk is full
+  gone,             // the folder or the drive is not there (any more)
+  too_large,        // the file would be larger than its file system allows
+  changed,          // the record was changed outside since the window showed it
 };
 
 // What a message says, by its meaning.
@@ -27,11 +34,18 @@ enum class Says {
   nothing,     // no message
   reason,      // the system's reason for a failure, as the system words it: names[0]
   paragraphs,  // the messages within, one after another
-  // An edit saved nothing: the messages within say why.
+  // An edit saved nothing: names[0] is the records file; the messages within say what was
+  // set aside on the way, and last why.
   nothing_saved,
   nothing_saved_try_again,
+  // A load failed: names[0] is the records file; the last message within says why.
+  not_read,
+  // The record the user saw was changed outside: names[0] is its name, names[1] the
+  // records file.
+  changed_since_shown,
   // A field's text cannot be stored in the records file (field names the field; for
-  // char_not_in_code_page, names[0] is the character).
+  // char_not_in_code_page, names[0] is the character, names[1] which character of the
+  // text it is, names[2] what comes before it).
   field_has_separator,
   field_ends_in_tilde,
   field_has_carriage_return,
@@ -47,7 +61,8 @@ enum class Says {
   too_large_to_read,
   too_large_to_save,
   unreadable,
-  // Saving failed, and the records file was not changed; within says how.
+  // Saving failed, and the records file was not changed: names[0] is the records file;
+  // within says how.
   not_saved,
   new_file_not_created,
   not_replaced,
@@ -86,6 +101,8 @@ struct Message {
   std::vector<std::wstring> names;
   std::vector<Message> within;
   std::size_t field = 0;
+  // For a system's reason: the kind of failure it gives.
+  Failure kind = Failure::none;
 };
 
 class [[nodiscard]] Status {
@@ -94,7 +111,9 @@ class [[nodiscard]] Status {
   // A failure for which the system gave its reason.
   static Status failure(std::wstring reason) { return failure(Failure::other, std::move(reason)); }
   static Status failure(Failure kind, std::wstring reason) {
-    return Status(kind, Message(Says::reason, {std::move(reason)}));
+    Message message(Says::reason, {std::move(reason)});
+    message.kind = kind;
+    return Status(kind, std::move(message));
   }
   // A failure that says message.
   static Status failure(Message message, Failure kind = Failure::other) {

@@ -66,6 +66,8 @@ class FormServices {
   virtual void show_error(std::wstring_view message) = 0;
   // A modal box titled "Perlwick" with the message, an OK button and no icon.
   virtual void show_message(std::wstring_view message) = 0;
+  // Shows the wait cursor until the user next moves the mouse after the handler ends.
+  virtual void show_wait_cursor() = 0;
   // Whether the user's regional settings read text as a date.
   virtual bool is_date(std::wstring_view text) = 0;
   // Takes the window off the screen and the taskbar; everything in it stays.

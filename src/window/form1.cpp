@@ -33,6 +33,8 @@ Form1::Form1(Form1Controls& controls, FormServices& services, Module1& tray,
       services_(services),
       tray_(tray),
       store_(std::move(records_path), files, std::move(private_folder)) {
+  // A file that another program holds is waited for, a moment, with the wait cursor.
+  store_.on_waiting([this] { services_.show_wait_cursor(); });
   for (const ControlRow& control : kForm1Controls) {
     if (control.kind == ControlKind::name_box) {
       field_boxes_[static_cast<std::size_t>(control.field)] = &controls.name_box(control.id);
@@ -74,15 +76,25 @@ void Form1::Form_Load() {
   // before it writes, and writes nothing over a file it could not read.
   const LoadResult loaded = recrefresh();
   load_message_ = text_of(loaded.message);
-  if (loaded.outcome == LoadOutcome::failed) {
-    load_message_ +=
-        L"\n\nPerlwick opens with no records for now, and saves no change until "
-        L"it can read the records file.";
-  }
+  load_failed_ = loaded.outcome == LoadOutcome::failed;
+}
+
+void Form1::Form_Activate() {
+  // A records file that could not be read at the start (another program had it open) is
+  // read as soon as the user comes back to the window, without a word unless it has more
+  // to say than the start did.
+  if (!load_failed_ || !shown_once_) return;
+  const LoadResult loaded = recrefresh();
+  if (loaded.outcome == LoadOutcome::failed) return;
+  load_failed_ = false;
+  // The records are there now: what is typed in the name box is looked up in them.
+  Combo1_Change();
+  if (const std::wstring said = text_of(loaded.message); !said.empty()) services_.show_error(said);
 }
 
 void Form1::Form_Shown() {
   if (!load_message_.empty()) services_.show_error(std::exchange(load_message_, {}));
+  shown_once_ = true;
 }
 
 LoadResult Form1::recrefresh() {
@@ -223,6 +235,7 @@ void Form1::Combo1_Change() {
     show_row(row);
     Command1.set_enabled(false);
   } else {
+    shown_.reset();
     empty_field_boxes();
     Command1.set_enabled(true);
   }
@@ -240,6 +253,7 @@ std::size_t Form1::last_match(std::wstring_view text) const {
 
 void Form1::show_row(std::size_t row) {
   const Record record = store_.table().record(row);
+  shown_ = record;
   set_name_text(record[0]);
   for (std::size_t field = 1; field < kNotesField; ++field) {
     field_box(field).set_text(record[field]);
@@ -268,8 +282,15 @@ Record Form1::record_in_boxes() const {
 }
 
 bool Form1::report(const Status& status) {
-  if (!status.ok()) services_.show_error(text_of(status));
-  return status.ok();
+  if (status.ok()) return true;
+  services_.show_error(text_of(status));
+  // The record the user saw was changed outside since: the window shows it as it is now.
+  if (status.kind() == Failure::changed) Combo1_Change();
+  return false;
+}
+
+const Record* Form1::shown_record(std::wstring_view name) const {
+  return shown_ && name_key((*shown_)[0]) == name_key(name) ? &*shown_ : nullptr;
 }
 
 void Form1::Command1_Click() {
@@ -277,11 +298,16 @@ void Form1::Command1_Click() {
 }
 
 void Form1::Command2_Click() {
-  if (report(store_.update(record_in_boxes()))) follow_edit();
+  const Record record = record_in_boxes();
+  if (!report(store_.update(record, shown_record(record[0])))) return;
+  follow_edit();
+  // What the boxes hold is the record as the file now holds it.
+  if (shown_record(record[0]) != nullptr) shown_ = record;
 }
 
 void Form1::Command3_Click() {
-  if (!report(store_.remove(Combo1.text()))) return;
+  const std::wstring name = Combo1.text();
+  if (!report(store_.remove(name, shown_record(name)))) return;
   follow_edit();
   set_name_text(L"");
   empty_field_boxes();

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstdint>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -31,6 +32,9 @@ class Form1 {
   void Form_Load();
   // The window is on the screen for the first time: what the load found wrong is said.
   void Form_Shown();
+  // The user has come back to the window: a records file that could not be read at the
+  // start is read now.
+  void Form_Activate();
   // The window and its icon exist and the load step has run: the tray icon is added.
   void Form_Initialize(std::uintptr_t window, std::uintptr_t icon);
   // The tray icon's mouse callback (and mouse moves over the window): a left-button press
@@ -84,6 +88,9 @@ class Form1 {
   Record record_in_boxes() const;
   // Shows a failure's message; true when there was none.
   bool report(const Status& status);
+  // The record last shown, when it is the one of name: an edit of it saves nothing over a
+  // change made outside since.
+  const Record* shown_record(std::wstring_view name) const;
   // After a saved edit: the name box's list, when it held the table's names, is to follow
   // the edit when it is next seen.
   void follow_edit();
@@ -99,6 +106,11 @@ class Form1 {
   bool in_change_ = false;
   // What the load step has to tell the user once the window is seen.
   std::wstring load_message_;
+  // The start could not read the records file; the window has been shown.
+  bool load_failed_ = false;
+  bool shown_once_ = false;
+  // The stored record the look-up last showed, as the table held it then.
+  std::optional<Record> shown_;
   // An edit the name box's list has still to follow, with the name it put in the table.
   struct ListEdit {
     RecordTable::Change::Kind kind;

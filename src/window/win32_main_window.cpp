@@ -182,6 +182,10 @@ void MainWindow::show_message(std::wstring_view message) {
   MessageBoxW(hwnd_, text.c_str(), ids::kWindowTitle, MB_OK);
 }
 
+void MainWindow::show_wait_cursor() {
+  SetCursor(LoadCursorW(nullptr, IDC_WAIT));
+}
+
 bool MainWindow::is_date(std::wstring_view text) {
   return text_is_date(text);
 }
@@ -266,6 +270,7 @@ LRESULT MainWindow::handle(UINT message, WPARAM wparam, LPARAM lparam) {
         if (focus != nullptr && IsChild(hwnd_, focus)) saved_focus_ = focus;
       } else if (HIWORD(wparam) == 0) {
         restore_focus();
+        run([this] { form_->Form_Activate(); });
       }
       return 0;
 

@@ -45,6 +45,7 @@ class MainWindow final : public FormServices, public Form1Controls {
   void move_to(int left_twips, int top_twips) override;
   void show_error(std::wstring_view message) override;
   void show_message(std::wstring_view message) override;
+  void show_wait_cursor() override;
   bool is_date(std::wstring_view text) override;
   void hide() override;
   void show_normal() override;
