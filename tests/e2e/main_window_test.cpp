@@ -27,24 +27,10 @@ const std::string kDelta = line(
 const std::string kZeta = line({"Zeta", "https://zeta.example", "", "", "", "", "", ""});
 const std::string kZulu = line({"Zulu", "", "", "", "", "", "", ""});
 
-constexpr int kFieldBoxes[] = {ids::Text2, ids::Text3, ids::Text4, ids::Text5,
-                               ids::Text6, ids::Text7, ids::Text8};
-
-using Fields = std::vector<std::wstring>;
 const Fields kNoFields(7);
 const Fields kAcmeFields = {
     L"https://acme.example", L"https://acme.example/?ref=pw", L"ann", L"s3cret", L"10%",
     L"2021-03-04",           L"first line\r\nsecond line"};
-
-Fields fields(const Program& program) {
-  Fields texts;
-  for (const int id : kFieldBoxes) texts.push_back(program.text(id));
-  return texts;
-}
-
-void fill_fields(const Program& program, const Fields& texts) {
-  for (std::size_t i = 0; i < texts.size(); ++i) program.set_text(kFieldBoxes[i], texts[i]);
-}
 
 // Length in pixels that stands for a length in twips at the screen's DPI. A length that
 // is no whole number of pixels may be rounded either way.
