@@ -1,0 +1,112 @@
+// The real program under Wine while other programs hold the records file for a while.
+
+#include <algorithm>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "program_driver.h"
+#include "window/control_ids.h"
+
+namespace perlwick::e2e {
+namespace {
+
+const std::string kAlpha = line({"Alpha", "https://alpha.example", "", "al", "", "", "", ""});
+const std::string kBeta = line({"Beta", "https://beta.example", "https://beta.example/?ref=pw",
+                                "bea", "pw", "5%", "2023-05-06", "notes"});
+const std::string kGamma = line({"Gamma", "https://gamma.example", "", "", "", "", "", ""});
+
+// What the user types for a new record named Beta, and the line an Add stores for it.
+const Fields kTyped = {
+    L"https://b.example", L"https://b.example/ref", L"bee", L"pw", L"1%", L"2024-01-15",
+    L"one\r\ntwo"};
+const std::string kTypedBeta = line({"Beta", "https://b.example", "https://b.example/ref", "bee",
+                                     "pw", "1%", "2024-01-15", "one\ntwo"});
+
+// Perlwick tries a held records file again for about 2 s before it says so: the wait for
+// the outcome of a press leaves room for that and for a busy machine.
+constexpr auto kRetriesTimeout = 10s;
+
+// The message box that must come within the time; a failure of the test when none does.
+std::optional<MessageBoxInfo> expect_message_box(const Program& program,
+                                                 std::chrono::milliseconds timeout) {
+  if (!wait_until([&] { return program.message_box().has_value(); }, timeout)) {
+    ADD_FAILURE() << "no message box appeared";
+    return std::nullopt;
+  }
+  return program.wait_for_message_box();
+}
+
+std::optional<std::uint64_t> size_of(const std::wstring& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
+  return (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+}
+
+// ---- Another program holds the records file ---------------------------------------------
+
+// A backup, a virus scanner or a sync service that has the file open for a moment does
+// not make an edit fail: Perlwick tries again until it lets go.
+TEST(OtherPrograms, AnAddWaitsForAHoldOfASecond) {
+  write_records(kAlpha + kGamma);
+  Program program;
+  program.type(L"Beta");
+  fill_fields(program, kTyped);
+
+  {
+    // Let go after half the time Perlwick keeps trying.
+    RecordsFileLock lock;
+    program.click_later(ids::Command1);
+    std::this_thread::sleep_for(1s);
+  }
+
+  // Saved, or given up with a message, whichever comes first.
+  const std::uint64_t saved_size = (kAlpha + kTypedBeta + kGamma).size();
+  EXPECT_TRUE(
+      wait_until([&] { return program.message_box() || size_of(records_path()) == saved_size; },
+                 kRetriesTimeout));
+  program.settle();
+  if (const auto box = program.message_box()) ADD_FAILURE() << "it said: " << narrow(box->text);
+  EXPECT_EQ(read_records(), kAlpha + kTypedBeta + kGamma);
+}
+
+TEST(OtherPrograms, AHoldBeyondTheRetriesIsReportedAndChangesNothing) {
+  write_records(kAlpha + kGamma);
+  Program program;
+  program.type(L"Beta");
+  fill_fields(program, kTyped);
+
+  {
+    // Held until the message has been read: past Perlwick's retries, but no longer.
+    RecordsFileLock lock;
+    program.click_later(ids::Command1);
+    const auto box = expect_message_box(program, kRetriesTimeout);
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->title, L"Perlwick");
+    EXPECT_NE(box->text.find(L"another program has the records file open"), std::wstring::npos)
+        << narrow(box->text);
+    EXPECT_NE(box->text.find(L"press the button again"), std::wstring::npos) << narrow(box->text);
+    EXPECT_TRUE(program.running());
+    program.press_ok(*box);
+  }
+
+  EXPECT_TRUE(program.running());
+  EXPECT_EQ(read_records(), kAlpha + kGamma);
+  EXPECT_EQ(program.text(ids::Combo1), L"Beta");
+  EXPECT_EQ(fields(program), kTyped);
+  EXPECT_TRUE(program.enabled(ids::Command1));
+  EXPECT_EQ(files_matching(records_path() + L"?*"), std::vector<std::wstring>{})
+      << "a file was left beside the records file";
+
+  // Once the file is free again the same press stores the record.
+  program.click(ids::Command1);
+  EXPECT_FALSE(program.message_box());
+  EXPECT_EQ(read_records(), kAlpha + kTypedBeta + kGamma);
+}
+
+}  // namespace
+}  // namespace perlwick::e2e
