@@ -1,4 +1,5 @@
-// The real program under Wine while other programs hold the records file for a while.
+// The real program under Wine while other programs hold the records file for a while,
+// or reach it through links of their own.
 
 #include <algorithm>
 #include <cstdint>
@@ -45,6 +46,71 @@ std::optional<std::uint64_t> size_of(const std::wstring& path) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
   return (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+}
+
+std::string contents(const std::wstring& path) {
+  const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return "(cannot open " + narrow(path) + ")";
+  std::string bytes;
+  char buffer[4096];
+  DWORD got = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
+  CloseHandle(file);
+  return bytes;
+}
+
+// Which file a name leads to: its volume and index, how many hard links it has, and the
+// path Windows gives for it once every link on the way has been followed.
+struct FileIdentity {
+  DWORD volume = 0;
+  std::uint64_t index = 0;
+  DWORD links = 0;
+  std::wstring final_path;
+};
+
+FileIdentity identify(const std::wstring& path) {
+  FileIdentity id;
+  const HANDLE file = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return id;
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (GetFileInformationByHandle(file, &info)) {
+    id.volume = info.dwVolumeSerialNumber;
+    id.index = (std::uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+    id.links = info.nNumberOfLinks;
+  }
+  wchar_t final_path[MAX_PATH] = {};
+  if (GetFinalPathNameByHandleW(file, final_path, MAX_PATH, FILE_NAME_NORMALIZED) < MAX_PATH) {
+    id.final_path = final_path;
+  }
+  CloseHandle(file);
+  return id;
+}
+
+// Adds Beta, typed in full, to Alpha and Gamma, through the records file's usual name.
+void add_typed_beta() {
+  Program program;
+  program.type(L"Beta");
+  fill_fields(program, kTyped);
+  program.click(ids::Command1);
+  EXPECT_FALSE(program.message_box());
+}
+
+// Both names still lead to one file, which has the links it had and holds what the Add
+// stored.
+void expect_one_file(const std::wstring& name, const std::wstring& other, DWORD links) {
+  const FileIdentity first = identify(name);
+  const FileIdentity second = identify(other);
+  EXPECT_EQ(first.volume, second.volume);
+  EXPECT_EQ(first.index, second.index)
+      << narrow(name) << " and " << narrow(other) << " are two files now";
+  EXPECT_EQ(first.links, links);
+  EXPECT_EQ(second.links, links);
+  EXPECT_EQ(contents(name), kAlpha + kTypedBeta + kGamma);
+  EXPECT_EQ(contents(other), kAlpha + kTypedBeta + kGamma);
 }
 
 // ---- Another program holds the records file ---------------------------------------------
@@ -106,6 +172,48 @@ TEST(OtherPrograms, AHoldBeyondTheRetriesIsReportedAndChangesNothing) {
   program.click(ids::Command1);
   EXPECT_FALSE(program.message_box());
   EXPECT_EQ(read_records(), kAlpha + kTypedBeta + kGamma);
+}
+
+// ---- The records file has other names ---------------------------------------------------
+
+// The session script makes C:\perlwickrecords.txt a Unix symbolic link to
+// C:\synced\records.txt for this test (PERLWICK_RECORDS_FILE=linked), as a user may keep
+// the records in a synced folder. Windows programs see the link as a plain file.
+TEST(OtherPrograms, AnAddWritesThroughASymbolicLinkAndKeepsIt) {
+  const std::wstring target = L"C:\\synced\\records.txt";
+  write_records(kAlpha + kGamma);
+  ASSERT_EQ(identify(records_path()).final_path, L"\\\\?\\" + target)
+      << "the records file is no link to " << narrow(target) << " (PERLWICK_RECORDS_FILE=linked)";
+
+  add_typed_beta();
+
+  EXPECT_EQ(identify(records_path()).final_path, L"\\\\?\\" + target)
+      << "the link was replaced by a file";
+  expect_one_file(records_path(), target, 1);
+}
+
+TEST(OtherPrograms, AnAddKeepsASecondHardLink) {
+  wchar_t temp[MAX_PATH] = {};
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring folder =
+      std::wstring(temp) + L"perlwick-hard-link-" + std::to_wstring(GetCurrentProcessId());
+  const std::wstring other = folder + L"\\records.txt";
+  struct Cleanup {
+    const std::wstring& folder;
+    const std::wstring& other;
+    ~Cleanup() {
+      DeleteFileW(other.c_str());
+      RemoveDirectoryW(folder.c_str());
+    }
+  } cleanup{folder, other};
+  write_records(kAlpha + kGamma);
+  ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr));
+  ASSERT_TRUE(CreateHardLinkW(other.c_str(), records_path().c_str(), nullptr));
+  ASSERT_EQ(identify(records_path()).links, 2u);
+
+  add_typed_beta();
+
+  expect_one_file(records_path(), other, 2);
 }
 
 }  // namespace
