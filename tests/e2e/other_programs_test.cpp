@@ -1,5 +1,5 @@
 // The real program under Wine while other programs hold the records file for a while,
-// or reach it through links of their own.
+// reach it through links of their own, or change it behind the window's back.
 
 #include <algorithm>
 #include <cstdint>
@@ -214,6 +214,57 @@ TEST(OtherPrograms, AnAddKeepsASecondHardLink) {
   add_typed_beta();
 
   expect_one_file(records_path(), other, 2);
+}
+
+// ---- Another program or copy changed the record shown -----------------------------------
+
+// An edit goes ahead only on the record as the window shows it. Line ends turned into
+// line feeds alone make the whole file one line, whose record is named Alpha: saving over
+// that record would take Beta and Gamma with it.
+TEST(OtherPrograms, AnEditOfARecordChangedSinceItWasShownIsRefused) {
+  const std::string beta_moved =
+      line({"Beta", "https://beta.example/moved", "", "", "", "", "", ""});
+  const std::string three = kAlpha + kBeta + kGamma;
+  std::string three_lf = three;
+  std::erase(three_lf, '\r');
+  struct Case {
+    const char* what;
+    std::string before;
+    const wchar_t* name;
+    std::string after;  // as the other program left the file
+    int button;
+    std::optional<Fields> shown;  // the field boxes once the message is read
+  };
+  const Case cases[] = {
+      {"Beta deleted, then Update", kAlpha + kBeta, L"Beta", kAlpha, ids::Command2, Fields(7)},
+      {"Beta changed, then Update", kAlpha + kBeta, L"Beta", kAlpha + beta_moved, ids::Command2,
+       Fields{L"https://beta.example/moved", L"", L"", L"", L"", L"", L""}},
+      {"line feed ends, then Update", three, L"Alpha", three_lf, ids::Command2, std::nullopt},
+      {"line feed ends, then Delete", three, L"Alpha", three_lf, ids::Command3, std::nullopt},
+  };
+
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    write_records(c.before);
+    Program program;
+    program.type(c.name);
+    ASSERT_NE(program.text(ids::Text2), L"") << "the record is not shown";
+    program.set_text(ids::Text4, L"typed");  // the user's own change, made before the other's
+
+    write_records(c.after);
+    program.click_later(c.button);
+
+    if (const auto box = expect_message_box(program, kStepTimeout)) {
+      EXPECT_NE(box->text.find(L"was changed by another program or another copy of Perlwick since"),
+                std::wstring::npos)
+          << narrow(box->text);
+      program.press_ok(*box);
+    }
+    EXPECT_EQ(read_records(), c.after);
+    if (c.shown) {
+      EXPECT_EQ(fields(program), *c.shown);
+    }
+  }
 }
 
 }  // namespace
