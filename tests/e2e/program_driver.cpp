@@ -581,6 +581,21 @@ bool Program::close(std::chrono::milliseconds timeout) {
          WAIT_OBJECT_0;
 }
 
+namespace {
+constexpr int kFieldBoxes[] = {ids::Text2, ids::Text3, ids::Text4, ids::Text5,
+                               ids::Text6, ids::Text7, ids::Text8};
+}  // namespace
+
+Fields fields(const Program& program) {
+  Fields texts;
+  for (const int id : kFieldBoxes) texts.push_back(program.text(id));
+  return texts;
+}
+
+void fill_fields(const Program& program, const Fields& texts) {
+  for (std::size_t i = 0; i < texts.size(); ++i) program.set_text(kFieldBoxes[i], texts[i]);
+}
+
 // ---- The notification area and the mouse -------------------------------------------------
 
 std::vector<HWND> tray_icons() {

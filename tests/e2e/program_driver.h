@@ -196,6 +196,12 @@ class Program {
   HWND window_ = nullptr;
 };
 
+// The texts of the seven field boxes, from the URL down to the notes.
+using Fields = std::vector<std::wstring>;
+Fields fields(const Program& program);
+// Puts texts into the field boxes from outside, from the URL down.
+void fill_fields(const Program& program, const Fields& texts);
+
 // Text for messages: narrow form of a wide text.
 std::string narrow(std::wstring_view text);
 

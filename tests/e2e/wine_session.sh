@@ -15,7 +15,9 @@
 #                               runs a Windows program inside a started session. In an
 #                               ordinary session C:\perlwickrecords.txt is there (empty
 #                               unless it holds something) and may be changed, or is
-#                               removed first when PERLWICK_RECORDS_FILE=absent.
+#                               removed first when PERLWICK_RECORDS_FILE=absent. With
+#                               PERLWICK_RECORDS_FILE=linked it is a symbolic link to an
+#                               empty C:\synced\records.txt while the program runs.
 #
 # DIR holds the prefix (DIR/prefix), the display number (DIR/display), Xvfb's process id
 # (DIR/xvfb.pid) and the logs. Every wait is bounded.
@@ -165,6 +167,22 @@ prepare_records_file() {
   chmod 555 "$drive_c"
 }
 
+# PERLWICK_RECORDS_FILE=linked: the records file is a Unix symbolic link into another
+# folder, as into one a sync service keeps. Windows programs cannot make one under Wine
+# (CreateSymbolicLinkW succeeds and makes nothing). The link and its folder go once the
+# program has ended, and before any program starts, should a run have been ended first.
+synced="$drive_c/synced"
+link_records_file() {
+  mkdir "$synced"
+  : >"$synced/records.txt"
+  rm -f "$records"
+  ln -s synced/records.txt "$records"
+}
+unlink_records_file() {
+  [ ! -L "$records" ] || rm -f "$records"
+  rm -rf "$synced"
+}
+
 case $command in
   start)
     template=${1:?$usage}
@@ -195,7 +213,9 @@ case $command in
   run)
     DISPLAY=$(session_display)
     export DISPLAY
+    unlink_records_file
     [ ! -f "$dir/ordinary-account" ] || prepare_records_file
+    [ "${PERLWICK_RECORDS_FILE:-}" != linked ] || link_records_file
     # Wine's own errors are shown (there are none while all goes well), so that a program
     # Wine could not start says why; and a program that ended without a word, as one that
     # was ended from outside, is told apart by its exit code.
@@ -220,6 +240,7 @@ case $command in
       echo "$message; starting it again" | tee -a "$dir/wine.log" >&2
     done
     rm -f "$errors"
+    unlink_records_file
     [ "$status" -eq 0 ] || echo "wine_session: $1 ended with exit code $status" >&2
     exit "$status"
     ;;
