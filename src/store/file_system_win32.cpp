@@ -35,6 +35,9 @@ std::wstring reason_of(DWORD error) {
   return reason + L" (error " + std::to_wstring(error) + L")";
 }
 
+// Windows' own value; not every SDK's headers name it.
+constexpr DWORD kDiskQuotaExceeded = 1295;  // ERROR_DISK_QUOTA_EXCEEDED
+
 // What kind of failure a system error is.
 Failure kind_of(DWORD error) {
   switch (error) {
@@ -48,7 +51,7 @@ Failure kind_of(DWORD error) {
       return Failure::write_protected;
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
-    case ERROR_DISK_QUOTA_EXCEEDED:
+    case kDiskQuotaExceeded:
       return Failure::full;
     case ERROR_FILE_NOT_FOUND:
       return Failure::missing;
