@@ -73,6 +73,7 @@ LoadResult RecordStore::load(bool only_if_changed) {
                       Message{Says::not_read, {display_path()}, std::move(notices)}};
   };
   try {
+    PERLWICK_STEPS_BEGIN();
     std::unique_ptr<EditLock> lock;
     // Catching up does not wait: the other copy's change is read at the next chance.
     if (Status locked =
@@ -261,9 +262,11 @@ Status RecordStore::read_if_changed(bool& file_exists) {
   }
   std::string bytes;
   const Status read = files_.read_all(file_, bytes);
+  PERLWICK_STEP("read the whole file");
   if (!read.ok() && read.kind() != Failure::missing) return unreadable(read);
   file_exists = read.ok();
   if (file_exists) adopt(RecordTable::parse(std::move(bytes)));
+  PERLWICK_STEP("parse and index it");
   seen_ = now;
   return Status();
 }

@@ -9,6 +9,10 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include <psapi.h>
+#else
+#include <sys/resource.h>
 #endif
 
 namespace perlwick::step_times {
@@ -17,6 +21,7 @@ namespace {
 struct Moment {
   double wall_ms = 0;
   double cpu_ms = 0;
+  double page_faults = 0;
 };
 
 Moment now() {
@@ -33,10 +38,17 @@ Moment now() {
     return static_cast<double>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) |
                                t.dwLowDateTime);
   };
-  return {wall_ms, (ticks(kernel) + ticks(user)) / 10'000.0};
+  PROCESS_MEMORY_COUNTERS memory{};
+  memory.cb = sizeof memory;
+  GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
+  return {wall_ms, (ticks(kernel) + ticks(user)) / 10'000.0,
+          static_cast<double>(memory.PageFaultCount)};
 #else
   // The program has one thread: its processor time is the process's.
-  return {wall_ms, static_cast<double>(std::clock()) * 1000.0 / CLOCKS_PER_SEC};
+  rusage usage{};
+  getrusage(RUSAGE_SELF, &usage);
+  return {wall_ms, static_cast<double>(std::clock()) * 1000.0 / CLOCKS_PER_SEC,
+          static_cast<double>(usage.ru_minflt + usage.ru_majflt)};
 #endif
 }
 
@@ -45,6 +57,12 @@ Moment last;
 }  // namespace
 
 void begin() {
+  if (const char* path = std::getenv("PERLWICK_STEP_TIMES")) {
+    if (std::FILE* out = std::fopen(path, "a")) {
+      std::fprintf(out, "begin\n");
+      std::fclose(out);
+    }
+  }
   last = now();
 }
 
@@ -52,7 +70,8 @@ void step(const char* name) {
   const Moment at = now();
   if (const char* path = std::getenv("PERLWICK_STEP_TIMES")) {
     if (std::FILE* out = std::fopen(path, "a")) {
-      std::fprintf(out, "%s,%.3f,%.3f\n", name, at.wall_ms - last.wall_ms, at.cpu_ms - last.cpu_ms);
+      std::fprintf(out, "%s,%.3f,%.3f,%.0f\n", name, at.wall_ms - last.wall_ms,
+                   at.cpu_ms - last.cpu_ms, at.page_faults - last.page_faults);
       std::fclose(out);
     }
   }

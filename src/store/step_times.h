@@ -1,10 +1,10 @@
 #pragma once
 
 // Where the program spends its time, step by step. Built with PERLWICK_STEP_TIMES defined
-// (cmake -DPERLWICK_STEP_TIMES=ON), every step appends one line "step,wall ms,CPU ms" to
-// the file that the environment variable PERLWICK_STEP_TIMES names: the wall-clock and the
-// thread's CPU time since the previous step or since PERLWICK_STEPS_BEGIN. In any other
-// build the steps compile to nothing.
+// (cmake -DPERLWICK_STEP_TIMES=ON), every step appends one line "step,wall ms,CPU ms,page
+// faults" to the file that the environment variable PERLWICK_STEP_TIMES names: the
+// wall-clock and the thread's CPU time, and the process's page faults, since the previous
+// step or since PERLWICK_STEPS_BEGIN. In any other build the steps compile to nothing.
 
 #ifdef PERLWICK_STEP_TIMES
 
