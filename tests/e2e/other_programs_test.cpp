@@ -48,19 +48,6 @@ std::optional<std::uint64_t> size_of(const std::wstring& path) {
   return (std::uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
 }
 
-std::string contents(const std::wstring& path) {
-  const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return "(cannot open " + narrow(path) + ")";
-  std::string bytes;
-  char buffer[4096];
-  DWORD got = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) bytes.append(buffer, got);
-  CloseHandle(file);
-  return bytes;
-}
-
 // Which file a name leads to: its volume and index, how many hard links it has, and the
 // path Windows gives for it once every link on the way has been followed.
 struct FileIdentity {
@@ -109,8 +96,8 @@ void expect_one_file(const std::wstring& name, const std::wstring& other, DWORD 
       << narrow(name) << " and " << narrow(other) << " are two files now";
   EXPECT_EQ(first.links, links);
   EXPECT_EQ(second.links, links);
-  EXPECT_EQ(contents(name), kAlpha + kTypedBeta + kGamma);
-  EXPECT_EQ(contents(other), kAlpha + kTypedBeta + kGamma);
+  EXPECT_EQ(read_bytes(name), kAlpha + kTypedBeta + kGamma);
+  EXPECT_EQ(read_bytes(other), kAlpha + kTypedBeta + kGamma);
 }
 
 // ---- Another program holds the records file ---------------------------------------------

@@ -161,13 +161,17 @@ void write_records(std::string_view bytes) {
 }
 
 std::optional<std::string> read_records() {
-  const HANDLE file = CreateFileW(records_path().c_str(), GENERIC_READ,
+  return read_bytes(records_path());
+}
+
+std::optional<std::string> read_bytes(const std::wstring& path) {
+  const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     if (error == ERROR_FILE_NOT_FOUND) return std::nullopt;
-    fail("cannot open the records file" + error_text(error));
+    fail("cannot open " + narrow(path) + error_text(error));
   }
   std::string bytes;
   char buffer[4096];

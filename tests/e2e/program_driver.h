@@ -42,6 +42,7 @@ std::wstring records_path();
 // The records file, byte for byte.
 void write_records(std::string_view bytes);
 std::optional<std::string> read_records();  // nothing when there is no file
+std::optional<std::string> read_bytes(const std::wstring& path);
 void remove_records();
 
 // The names of the files that match a pattern such as L"C:\\perlwickrecords.txt?*".
