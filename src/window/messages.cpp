@@ -28,9 +28,8 @@ std::wstring_view wording(Says says) {
     case Says::nothing_saved_try_again:
       return L"{within}\n\nNothing was saved. Try again in a moment.";
     case Says::not_read:
-      return L"{within}\n\nPerlwick opens with no records for now, and saves no change until it "
-             L"can "
-             L"read the records file.";
+      return L"{within}\n\nPerlwick opens with no records for now, and saves no change until "
+             L"it can read the records file.";
     case Says::changed_since_shown:
       return L"Nothing was saved: the record \"{0}\" was changed by another program or another "
              L"copy of Perlwick since it was shown. The records file:\n{1}\n\nThe window now "
