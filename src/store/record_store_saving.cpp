@@ -10,7 +10,6 @@
 #include "store/step_times.h"
 
 namespace perlwick {
-namespace {}  // namespace
 
 // Saving failed, and the records file was not changed: why is within.
 Status RecordStore::not_saved(const Status& why) const {
