@@ -9,11 +9,12 @@
 //
 // Each records file is measured RUNS times, with Perlwick started afresh each time. With
 // --in-place (in a session whose C:\ refuses new files, where Perlwick rewrites the
-// records file in place) only the start and the three edits are measured, each edit beside
-// its own plain copy. Every measurement is printed as one line "records,what,milliseconds"
-// (memory in MiB), or "records,what,milliseconds,user ms,kernel ms,page faults" with the
-// processor time and the page faults of the process that did the work: Perlwick for what
-// it does, the benchmark itself for its yardsticks.
+// records file in place) only the start and the edits are measured. At the largest file,
+// and with --in-place, each edit is measured beside a plain copy made just before it in
+// the same state of memory: after a pause, and once more warm. Every measurement is printed as one
+// line "records,what,milliseconds" (memory in MiB), or "records,what,milliseconds,user ms,kernel
+// ms,page faults" with the processor time and the page faults of the process that did the work:
+// Perlwick for what it does, the benchmark itself for its yardsticks.
 
 #include <windows.h>
 
@@ -204,6 +205,35 @@ void settle() {
   constexpr DWORD kSettleMs = 3000;
   Sleep(kSettleMs);
 }
+
+// Uses the memory that the system has handed back, and gives it back to the system: the
+// next writes, for a couple of seconds, meet memory that the host has not taken back. A
+// file of twice the records file's size (an edit in place writes that much to new pages)
+// is written in pieces of 16 MiB, and removed.
+void warm_up(const std::wstring& folder) {
+  constexpr std::size_t kPiece = 16 << 20;
+  static const std::vector<char> zeros(kPiece);
+  WIN32_FILE_ATTRIBUTE_DATA records{};
+  GetFileAttributesExW(perlwick::e2e::records_path().c_str(), GetFileExInfoStandard, &records);
+  const std::size_t size =
+      2 * ((static_cast<std::size_t>(records.nFileSizeHigh) << 32) | records.nFileSizeLow);
+  const std::wstring path = folder + L"perlwick-bench-warm-up.tmp";
+  const HANDLE out =
+      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (out == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot create a file to write");
+  for (std::size_t done = 0; done < size; done += kPiece) {
+    DWORD written = 0;
+    WriteFile(out, zeros.data(), static_cast<DWORD>(std::min(kPiece, size - done)), &written,
+              nullptr);
+  }
+  CloseHandle(out);
+  DeleteFileW(path.c_str());
+}
+
+// The state of memory in which an edit and its yardstick, the plain copy made just
+// before it, are measured: both after a pause, as after a user's pause; or both right
+// after memory was warmed up, as on a machine that keeps its memory.
+enum class Memory { after_pause, warm };
 
 // The product names of a records file, as the program lists them.
 std::vector<std::wstring> names_of(const std::string& bytes) {
@@ -430,17 +460,21 @@ class Perlwick {
     report(records_, prefix_ + what, time(action));
   }
 
-  // An edit, pressed with its button; where paired, after a pause the plain copy that is
-  // its yardstick and after another pause the edit, so that both meet the memory in the
-  // same state.
-  void edit(const std::string& what, int button, const std::wstring* copy_folder) {
-    if (copy_folder != nullptr) {
-      settle();
-      const std::wstring records(perlwick::e2e::records_path());
-      report(records_, prefix_ + "copy_before_" + what, plain_copy(records, *copy_folder));
-      settle();
-    }
+  // An edit, pressed with its button.
+  void edit(const std::string& what, int button) {
     report_time(what, [&] { program_->click(button); });
+  }
+
+  // The same, beside its yardstick: the plain copy of the records file to copy_folder, and
+  // then the edit, each in the same state of memory.
+  void edit(const std::string& what, int button, Memory memory, const std::wstring& copy_folder) {
+    const auto prepare = [&] { memory == Memory::warm ? warm_up(copy_folder) : settle(); };
+    const std::string name = (memory == Memory::warm ? "warm_" : "") + what;
+    prepare();
+    report(records_, prefix_ + name.substr(0, name.size() - what.size()) + "copy_before_" + what,
+           plain_copy(perlwick::e2e::records_path(), copy_folder));
+    prepare();
+    edit(name, button);
   }
 
   void end() {
@@ -503,18 +537,30 @@ void measure(const std::wstring& perlwick, const std::wstring& bare, const std::
   window.set_text(ids::Combo1, L"Qzxv");
   program.report_time("keystroke_after_open", [&] { window.type(L"w"); });
 
-  // The list, once filled, follows each edit when it is next opened.
+  // The list, once filled, follows each edit when it is next opened. At the largest file
+  // each edit is measured beside its yardstick after a pause, and then once more warm.
   const std::wstring folder = L"C:\\";
-  const std::wstring* paired = largest ? &folder : nullptr;
+  const auto edit = [&](const std::string& what, int button) {
+    if (largest) {
+      program.edit(what, button, Memory::after_pause, folder);
+    } else {
+      program.edit(what, button);
+    }
+  };
   window.set_text(ids::Text2, L"https://bench.example/");
-  program.edit("add", ids::Command1, paired);
+  edit("add", ids::Command1);
   open_list("open_list_after_add");
-  program.edit("update", ids::Command2, paired);
+  edit("update", ids::Command2);
   open_list("open_list_after_update");
   window.set_focus(ids::Text2);
   program.report_time("focus_after_edit", [&] { window.set_focus(ids::Combo1); });
-  program.edit("delete", ids::Command3, paired);
+  edit("delete", ids::Command3);
   open_list("open_list_after_delete");
+  if (largest) {
+    program.edit("add", ids::Command1, Memory::warm, folder);
+    program.edit("update", ids::Command2, Memory::warm, folder);
+    program.edit("delete", ids::Command3, Memory::warm, folder);
+  }
   program.end();
 }
 
@@ -533,9 +579,11 @@ void measure_in_place(const std::wstring& perlwick, const std::wstring& records)
   program.program().type(L"Qzxvw");
   program.program().set_text(ids::Text2, L"https://bench.example/");
   const std::wstring folder = temp_folder();
-  program.edit("add", ids::Command1, &folder);
-  program.edit("update", ids::Command2, &folder);
-  program.edit("delete", ids::Command3, &folder);
+  for (const Memory memory : {Memory::after_pause, Memory::warm}) {
+    program.edit("add", ids::Command1, memory, folder);
+    program.edit("update", ids::Command2, memory, folder);
+    program.edit("delete", ids::Command3, memory, folder);
+  }
   program.end();
 }
 
