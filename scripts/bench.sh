@@ -7,7 +7,7 @@
 # each; then the edits at 1,000,000 records once more in a session of an ordinary account,
 # whose C:\ refuses new files, where Perlwick rewrites the records file in place. Prints the
 # medians and spreads and each goal of docs/performance.md beside its bound. Not a test: it
-# asserts nothing. Takes about ten minutes with the default three runs.
+# asserts nothing. Takes about seven minutes with the default three runs.
 #
 #   scripts/bench.sh [RUNS] [--plot FILE.svg]
 #
