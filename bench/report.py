@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """Summarises the Wine benchmark's figures (scripts/bench.sh): the median and the spread
-(smallest to largest) of every measurement at every size, the disk's speed as the plain
-copy shows it, each goal (what is compared with what, its bound, and what was measured),
-and on request a picture of time against record count, log-log, as SVG.
+(smallest to largest) of every measurement at every size, with the processor time (user +
+kernel) and page faults of the process that did the work; the edits at 1,000,000 records
+beside the plain copy made just before each, in both sessions; the start beside a bare
+read of the file; the bare writes; each goal (what is compared with what, its bound, and
+what was measured), and on request a picture of time against record count, log-log, as SVG.
 
 usage: report.py RESULTS.csv [--plot FILE.svg]
 """
@@ -37,13 +39,28 @@ BASELINES = [
 
 
 def load(path):
+    """The figures by (records, what): times (or MiB); and under (records, what + USAGE)
+    the processor time and page faults, as (user ms, kernel ms, page faults)."""
     figures = collections.defaultdict(list)
     with open(path) as results:
         for line in results:
             parts = line.strip().split(",")
-            if len(parts) == 3:
+            if len(parts) in (3, 6):
                 figures[(int(parts[0]), parts[1])].append(float(parts[2]))
+            if len(parts) == 6:
+                figures[(int(parts[0]), parts[1] + USAGE)].append(tuple(map(float, parts[3:])))
     return figures
+
+
+USAGE = "/usage"
+
+
+def usage_cell(values):
+    """Median processor time, user + kernel, and median page faults."""
+    if not values:
+        return "–"
+    user, kernel, faults = (statistics.median(v[i] for v in values) for i in range(3))
+    return f"{user + kernel:,.0f} ms ({user:,.0f} + {kernel:,.0f}), {faults:,.0f} faults"
 
 
 def cell(values, unit="ms"):
@@ -65,6 +82,15 @@ def table(figures, sizes, columns, unit="ms"):
     return "\n".join(rows)
 
 
+def usage_table(figures, sizes, columns):
+    head = "| records | " + " | ".join(name for _, name in columns) + " |"
+    rows = [head, "|---" * (len(columns) + 1) + "|"]
+    for size in sizes:
+        rows.append(f"| {size:,} | " + " | ".join(usage_cell(figures[(size, key + USAGE)])
+                                                   for key, _ in columns) + " |")
+    return "\n".join(rows)
+
+
 def median(figures, size, key):
     values = figures.get((size, key))
     return statistics.median(values) if values else math.nan
@@ -72,13 +98,30 @@ def median(figures, size, key):
 
 BIG, SMALL = 1000000, 32767
 EDITS = [("add", "Add"), ("update", "Update"), ("delete", "Delete")]
+# The two ways an edit is saved: a new file that takes the records file's place, and,
+# where the folder refuses new files, the records file rewritten in place after a copy of
+# the new content in the private folder; the bound of each against its plain copy.
+PATHS = [("", "new file moved in", 1.5), ("in_place_", "rewritten in place", 2.5)]
+# The states of memory an edit and its copy are measured in: both after a pause, and both
+# right after memory was warmed up.
+STATES = [("", "after a pause"), ("warm_", "warm")]
+
+
+def paired_ratio(figures, size, key, yardstick):
+    """The median, over the runs, of each run's figure over the yardstick measured just
+    before it in the same run."""
+    values, bases = figures.get((size, key), []), figures.get((size, yardstick), [])
+    ratios = [v / b for v, b in zip(values, bases) if b > 0]
+    return statistics.median(ratios) if ratios else math.nan
 
 # The goals: (number, what is compared, the measured value as a function of the medians,
 # the bound, whether the value is a time in ms rather than a ratio). A goal without a
 # bound is shown for comparison only.
 GOALS = [
     (1, "start at 1,000,000 / start at 0",
-     lambda m: m(BIG, "start") / m(0, "start"), 5, False),
+     lambda m: m(BIG, "start") / m(0, "start"), 2.5, False),
+    (1, "bare read of the file into fresh memory at 1,000,000 / start at 0",
+     lambda m: m(BIG, "bare_read") / m(0, "start"), None, False),
     (1, "start at 32,767, in ms", lambda m: m(SMALL, "start"), 560, True),
     (2, "keystroke at 1,000,000 / keystroke at 0",
      lambda m: m(BIG, "keystroke") / m(0, "keystroke"), 2, False),
@@ -87,9 +130,11 @@ GOALS = [
     (3, "opening it again / opening a filled bare combo, at 1,000,000",
      lambda m: m(BIG, "open_list_again") / m(BIG, "baseline_combo_open"), None, False),
 ] + [
-    (4, f"{name} / plain copy, at 1,000,000",
-     lambda m, key=key: m(BIG, key) / m(BIG, "baseline_copy"), 1.5, False)
-    for key, name in EDITS
+    (4, f"{name} / the plain copy just before it, at 1,000,000, {path}, {state}",
+     lambda m, prefix=prefix + warm, key=key: m.paired(BIG, prefix + key,
+                                                       f"{prefix}copy_before_{key}"),
+     bound, False)
+    for prefix, path, bound in PATHS for warm, state in STATES for key, name in EDITS
 ] + [
     (4, "Add at 32,767, in ms", lambda m: m(SMALL, "add"), 50, True),
     (5, "peak memory / file size, at 1,000,000",
@@ -105,8 +150,19 @@ GOALS = [
 ]
 
 
+class Medians:
+    def __init__(self, figures):
+        self.figures = figures
+
+    def __call__(self, size, key):
+        return median(self.figures, size, key)
+
+    def paired(self, size, key, yardstick):
+        return paired_ratio(self.figures, size, key, yardstick)
+
+
 def goals(figures):
-    m = lambda size, key: median(figures, size, key)  # noqa: E731
+    m = Medians(figures)
     out = ["| goal | compared | measured | bound | met |", "|---|---|---|---|---|"]
     for number, what, value_of, bound, is_time in GOALS:
         value = value_of(m)
@@ -129,6 +185,60 @@ def copy_speed(figures, sizes):
     return (f"{mib * 1.048576 / (ms / 1000):,.0f} MB/s (the {mib:,.0f} MiB file of {size:,} "
             f"records copied in {ms:,.0f} ms, median; "
             f"{cell(figures[(size, 'baseline_copy')])})")
+
+
+def edits_table(figures):
+    """Each edit at 1,000,000 records beside the plain copy made just before it, in both
+    sessions."""
+    rows = ["| saved as | memory | edit | plain copy just before | its CPU, page faults "
+            "| the edit | its CPU, page faults | edit / copy (median of the runs) |",
+            "|---|---|---|---|---|---|---|---|"]
+    for path_prefix, path, _ in PATHS:
+        for warm, state in STATES:
+            for key, name in EDITS:
+                prefix = path_prefix + warm
+                copy = f"{prefix}copy_before_{key}"
+                if not figures.get((BIG, prefix + key)):
+                    continue
+                rows.append(f"| {path} | {state} | {name} | {cell(figures[(BIG, copy)])} "
+                            f"| {usage_cell(figures[(BIG, copy + USAGE)])} "
+                            f"| {cell(figures[(BIG, prefix + key)])} "
+                            f"| {usage_cell(figures[(BIG, prefix + key + USAGE)])} "
+                            f"| {paired_ratio(figures, BIG, prefix + key, copy):.2f} |")
+    return "\n".join(rows)
+
+
+def start_table(figures):
+    rows = ["| what | time | CPU (user + kernel), page faults |", "|---|---|---|"]
+    for size, key, name in [(0, "start", "start at 0 records"),
+                            (0, "baseline_start", "bare window start"),
+                            (BIG, "start", "start at 1,000,000 records"),
+                            (BIG, "in_place_start", "the same, ordinary account"),
+                            (BIG, "bare_read", "bare read of the file into fresh memory")]:
+        if figures.get((size, key)):
+            rows.append(f"| {name} | {cell(figures[(size, key)])} "
+                        f"| {usage_cell(figures[(size, key + USAGE)])} |")
+    return "\n".join(rows)
+
+
+def bare_writes_table(figures):
+    """The file's bytes written by a bare program, then flushed: after a pause (cold) and
+    right after another such write (warm)."""
+    rows = ["| from | pieces | fill of the fresh buffer | write, cold | flush, cold "
+            "| write, warm | flush, warm |", "|---|---|---|---|---|---|---|"]
+    for source, source_name in [("held", "a buffer held since the run began"),
+                                ("fresh", "a fresh buffer, filled just before")]:
+        for mib in (1, 16):
+            name = f"{source}_{mib}mib"
+            cells = []
+            for what in [f"bare_fill_{name}_cold", f"bare_write_{name}_cold",
+                         f"bare_flush_{name}_cold", f"bare_write_{name}_warm",
+                         f"bare_flush_{name}_warm"]:
+                values = figures.get((BIG, what))
+                cells.append(f"{cell(values)}; {usage_cell(figures[(BIG, what + USAGE)])}"
+                             if values else "–")
+            rows.append(f"| {source_name} | {mib} MiB | " + " | ".join(cells) + " |")
+    return "\n".join(rows)
 
 
 def plot(figures, sizes, path):
@@ -187,14 +297,26 @@ def main():
     sizes = sorted({size for size, _ in figures})
     print("Perlwick (median, and smallest–largest, of each run):\n")
     print(table(figures, sizes, COLUMNS))
+    print("\nPerlwick's processor time, user + kernel, and page faults (medians):\n")
+    print(usage_table(figures, sizes, COLUMNS))
     print("\nBaselines, measured in the same runs:\n")
     print(table(figures, sizes, BASELINES))
+    print("\nThe baselines' processor time and page faults (medians):\n")
+    print(usage_table(figures, sizes, BASELINES))
     print("\nRecords file and Perlwick's peak memory:\n")
     print(table(figures, sizes, [("file_mib", "file"), ("peak_memory_mib", "peak memory")],
                 "MiB"))
     print("\nOpening the list after an edit:\n")
     print(table(figures, sizes, AFTER_EDITS))
     print(f"\nThe disk's copy speed: {copy_speed(figures, sizes)}")
+    if BIG in sizes:
+        print(f"\nThe edits at {BIG:,} records, each beside a plain copy made just before it "
+              "in the same state of memory:\n")
+        print(edits_table(figures))
+        print(f"\nThe start at {BIG:,} records, beside a bare read of the file:\n")
+        print(start_table(figures))
+        print(f"\nThe file of {BIG:,} records written by a bare program, then flushed:\n")
+        print(bare_writes_table(figures))
     print("\nGoals:\n")
     print(goals(figures))
     if "--plot" in sys.argv:

@@ -1,20 +1,31 @@
 // Perlwick's speed as a user meets it, measured by driving the real program from outside
-// (under Wine here, or on Windows), beside baselines measured in the same run: a bare
-// window with a combo box, the same names put in a bare combo box's list, and a plain
-// copy of the records file.
+// (under Wine here, or on Windows), beside yardsticks measured in the same run: a bare
+// window with a combo box, the same names put in a bare combo box's list, a plain copy of
+// the records file, and at the largest file a bare read of it into fresh memory and bare
+// writes of its bytes.
 //
 // usage: wine_bench PERLWICK.EXE BARE_WINDOW.EXE RUNS RECORDS-FILE...
+//        wine_bench --in-place PERLWICK.EXE RUNS RECORDS-FILE
 //
-// Each records file is measured RUNS times, with Perlwick started afresh each time. Every
-// measurement is printed as one line "records,what,milliseconds" (memory in MiB).
+// Each records file is measured RUNS times, with Perlwick started afresh each time. With
+// --in-place (in a session whose C:\ refuses new files, where Perlwick rewrites the
+// records file in place) only the start and the edits are measured. At the largest file,
+// and with --in-place, each edit is measured beside a plain copy made just before it in
+// the same state of memory: after a pause, and once more warm. Every measurement is printed as one
+// line "records,what,milliseconds" (memory in MiB), or "records,what,milliseconds,user ms,kernel
+// ms,page faults" with the processor time and the page faults of the process that did the work:
+// Perlwick for what it does, the benchmark itself for its yardsticks.
 
 #include <windows.h>
 
 #include <psapi.h>
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cstdio>
+#include <cstring>
+#include <cwctype>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -55,6 +66,175 @@ std::string read_whole(const std::wstring& path) {
   return bytes.str();
 }
 
+// A small file read whole, as the Linux kernel's files about a process are (through
+// Wine's drive Z:); empty where there is none.
+std::string read_small(const std::wstring& path) {
+  const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return {};
+  std::string text;
+  char buffer[4096];
+  DWORD got = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
+  CloseHandle(file);
+  return text;
+}
+
+// Processor time and page faults, as counted from a process's start.
+struct Usage {
+  double user_ms = 0;
+  double kernel_ms = 0;
+  double faults = 0;
+  Usage operator-(const Usage& before) const {
+    return {user_ms - before.user_ms, kernel_ms - before.kernel_ms, faults - before.faults};
+  }
+};
+
+// Under Wine a Windows process is a Linux process, whose page faults and processor time
+// the kernel counts; Wine's own count of page faults stays at 0. Its Linux process id is
+// told to nobody: it is the process of that name (the kernel keeps 15 characters of it)
+// in this Wine prefix, the newest should there be several. (Z:\proc\self is the Wine
+// server, which opens files for its programs.) 0 where there is none, as on Windows.
+long linux_pid(std::wstring name) {
+  name = name.substr(0, 15);
+  std::transform(name.begin(), name.end(), name.begin(), towlower);
+  const std::string wanted(name.begin(), name.end());
+  wchar_t prefix[MAX_PATH] = {};
+  if (!GetEnvironmentVariableW(L"WINEPREFIX", prefix, MAX_PATH)) return 0;
+  std::string environment_entry = std::string(1, '\0') + "WINEPREFIX=";
+  for (const wchar_t* c = prefix; *c != 0; ++c) environment_entry += static_cast<char>(*c);
+  environment_entry += '\0';
+
+  long found = 0;
+  unsigned long long found_start = 0;
+  WIN32_FIND_DATAW entry{};
+  const HANDLE search = FindFirstFileW(L"Z:\\proc\\*", &entry);
+  if (search == INVALID_HANDLE_VALUE) return 0;
+  do {
+    const std::wstring pid = entry.cFileName;
+    if (pid.empty() || !std::all_of(pid.begin(), pid.end(), iswdigit)) continue;
+    const std::wstring folder = L"Z:\\proc\\" + pid + L"\\";
+    std::string comm = read_small(folder + L"comm");
+    while (!comm.empty() && comm.back() == '\n') comm.pop_back();
+    std::transform(comm.begin(), comm.end(), comm.begin(),
+                   [](char c) { return static_cast<char>(std::tolower(c)); });
+    if (comm != wanted) continue;
+    if (('\0' + read_small(folder + L"environ")).find(environment_entry) == std::string::npos) {
+      continue;
+    }
+    // The process's start is the 22nd field of its stat, after the parenthesised name.
+    const std::string stat = read_small(folder + L"stat");
+    std::istringstream fields(stat.substr(stat.rfind(')') + 1));
+    std::string skipped;
+    for (int field = 3; field <= 21; ++field) fields >> skipped;
+    unsigned long long start = 0;
+    fields >> start;
+    if (found == 0 || start >= found_start) {
+      found = std::wcstol(pid.c_str(), nullptr, 10);
+      found_start = start;
+    }
+  } while (FindNextFileW(search, &entry));
+  FindClose(search);
+  return found;
+}
+
+// A process whose processor time and page faults are counted: from the Linux kernel's
+// counts under Wine, from Windows' own on Windows.
+class Counted {
+ public:
+  Counted(HANDLE process, const std::wstring& name) : process_(process), pid_(linux_pid(name)) {}
+
+  Usage now() const {
+    if (pid_ != 0) {
+      // Minor and major page faults are the 10th and 12th fields, user and kernel time in
+      // ticks of 10 ms the 14th and 15th.
+      const std::string stat = read_small(L"Z:\\proc\\" + std::to_wstring(pid_) + L"\\stat");
+      std::istringstream fields(stat.substr(stat.rfind(')') + 1));
+      std::string state;
+      double values[16] = {};
+      fields >> state;
+      for (int field = 4; field <= 15; ++field) fields >> values[field];
+      if (fields) return {values[14] * 10, values[15] * 10, values[10] + values[12]};
+    }
+    FILETIME created{};
+    FILETIME ended{};
+    FILETIME kernel{};
+    FILETIME user{};
+    GetProcessTimes(process_, &created, &ended, &kernel, &user);
+    PROCESS_MEMORY_COUNTERS memory{};
+    memory.cb = sizeof memory;
+    GetProcessMemoryInfo(process_, &memory, sizeof memory);
+    return {ms_of(user), ms_of(kernel), static_cast<double>(memory.PageFaultCount)};
+  }
+
+ private:
+  static double ms_of(const FILETIME& t) {
+    return static_cast<double>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) |
+                               t.dwLowDateTime) /
+           10'000.0;
+  }
+
+  HANDLE process_;
+  long pid_;
+};
+
+// A measurement: its wall-clock time, and what the process that did the work spent on it.
+struct Figure {
+  double ms = 0;
+  Usage used;
+};
+
+template <typename What>
+Figure measured(const Counted& who, What what) {
+  const Usage before = who.now();
+  const double ms = time_of(what);
+  return {ms, who.now() - before};
+}
+
+const Counted& self() {
+  static const Counted counted(GetCurrentProcess(), L"wine_bench.exe");
+  return counted;
+}
+
+// Lets the memory that the system freed go back to the machine's host: in a virtual
+// machine that hands free memory back, the first touch of a page after that costs the
+// host's work as well as the system's (a new file's pages in the system's cache are such
+// pages). Whatever is compared is measured after the same pause, so that both meet the
+// memory in the same state; docs/performance.md tells what the pause changes.
+void settle() {
+  constexpr DWORD kSettleMs = 3000;
+  Sleep(kSettleMs);
+}
+
+// Uses the memory that the system has handed back, and gives it back to the system: the
+// next writes, for a couple of seconds, meet memory that the host has not taken back. A
+// file of twice the records file's size (an edit in place writes that much to new pages)
+// is written in pieces of 16 MiB, and removed.
+void warm_up(const std::wstring& folder) {
+  constexpr std::size_t kPiece = 16 << 20;
+  static const std::vector<char> zeros(kPiece);
+  WIN32_FILE_ATTRIBUTE_DATA records{};
+  GetFileAttributesExW(perlwick::e2e::records_path().c_str(), GetFileExInfoStandard, &records);
+  const std::size_t size =
+      2 * ((static_cast<std::size_t>(records.nFileSizeHigh) << 32) | records.nFileSizeLow);
+  const std::wstring path = folder + L"perlwick-bench-warm-up.tmp";
+  const HANDLE out =
+      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (out == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot create a file to write");
+  for (std::size_t done = 0; done < size; done += kPiece) {
+    DWORD written = 0;
+    WriteFile(out, zeros.data(), static_cast<DWORD>(std::min(kPiece, size - done)), &written,
+              nullptr);
+  }
+  CloseHandle(out);
+  DeleteFileW(path.c_str());
+}
+
+// The state of memory in which an edit and its yardstick, the plain copy made just
+// before it, are measured: both after a pause, as after a user's pause; or both right
+// after memory was warmed up, as on a machine that keeps its memory.
+enum class Memory { after_pause, warm };
+
 // The product names of a records file, as the program lists them.
 std::vector<std::wstring> names_of(const std::string& bytes) {
   std::vector<std::wstring> names;
@@ -72,28 +252,153 @@ std::vector<std::wstring> names_of(const std::string& bytes) {
   return names;
 }
 
-// A plain copy of the records file: read it, write it to a new file in the same folder,
-// flush it to the disk.
-double plain_copy(const std::wstring& records) {
-  const std::wstring copy = L"C:\\perlwick-bench-copy.tmp";
-  const double ms = time_of([&] {
-    const std::string bytes = read_whole(records);
-    const HANDLE file =
-        CreateFileW(copy.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    DWORD written = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    FlushFileBuffers(file);
-    CloseHandle(file);
-  });
+HANDLE open_to_read(const std::wstring& path) {
+  const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  if (file == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot open a file to read");
+  return file;
+}
+
+HANDLE open_to_write(const std::wstring& path) {
+  const HANDLE file =
+      CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot create a file to write");
+  return file;
+}
+
+void write_all(HANDLE file, const char* bytes, std::size_t size) {
+  DWORD written = 0;
+  if (!WriteFile(file, bytes, static_cast<DWORD>(size), &written, nullptr) || written != size) {
+    throw std::runtime_error("cannot write a file");
+  }
+}
+
+// A plain copy of the records file, as a copying program makes it: read and written
+// through one reused buffer of 1 MiB, then flushed to the disk.
+void copy_file(const std::wstring& from, const std::wstring& to) {
+  constexpr DWORD kPiece = 1 << 20;
+  const auto buffer = std::make_unique<char[]>(kPiece);
+  const HANDLE in = open_to_read(from);
+  const HANDLE out = open_to_write(to);
+  DWORD got = 0;
+  while (ReadFile(in, buffer.get(), kPiece, &got, nullptr) && got > 0) {
+    write_all(out, buffer.get(), got);
+  }
+  FlushFileBuffers(out);
+  CloseHandle(out);
+  CloseHandle(in);
+}
+
+// The yardstick of the edits: the plain copy to a new file in folder (the records file's
+// own, where the account may create files there), timed, and then removed.
+Figure plain_copy(const std::wstring& records, const std::wstring& folder) {
+  const std::wstring copy = folder + L"perlwick-bench-copy.tmp";
+  const Figure figure = measured(self(), [&] { copy_file(records, copy); });
   DeleteFileW(copy.c_str());
-  return ms;
+  return figure;
+}
+
+std::wstring temp_folder() {
+  wchar_t path[MAX_PATH + 1] = {};
+  GetTempPathW(MAX_PATH + 1, path);
+  return path;
+}
+
+// Memory that nothing has touched yet.
+struct FreshMemory {
+  explicit FreshMemory(std::size_t size)
+      : bytes(static_cast<char*>(
+            VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE))) {
+    if (bytes == nullptr) throw std::runtime_error("cannot allocate memory");
+  }
+  ~FreshMemory() { VirtualFree(bytes, 0, MEM_RELEASE); }
+  FreshMemory(const FreshMemory&) = delete;
+  FreshMemory& operator=(const FreshMemory&) = delete;
+  char* bytes;
+};
+
+// The yardstick of the start: the records file read into fresh memory, in pieces of 1 MiB.
+Figure bare_read(const std::wstring& records, std::size_t size) {
+  std::unique_ptr<FreshMemory> memory;
+  return measured(self(), [&] {
+    memory = std::make_unique<FreshMemory>(size + 1);
+    const HANDLE in = open_to_read(records);
+    std::size_t done = 0;
+    DWORD got = 0;
+    while (ReadFile(in, memory->bytes + done,
+                    static_cast<DWORD>(std::min<std::size_t>(1 << 20, size + 1 - done)), &got,
+                    nullptr) &&
+           got > 0) {
+      done += got;
+    }
+    CloseHandle(in);
+  });
+}
+
+// The bytes written to a new file beside the records file in pieces, then flushed, as an
+// edit writes them: the write and the flush measured apart. The file is then removed.
+struct BareWrite {
+  Figure write;
+  Figure flush;
+};
+
+BareWrite bare_write(const char* bytes, std::size_t size, std::size_t piece) {
+  const std::wstring path = L"C:\\perlwick-bench-write.tmp";
+  const HANDLE out = open_to_write(path);
+  BareWrite figures;
+  figures.write = measured(self(), [&] {
+    for (std::size_t done = 0; done < size; done += piece) {
+      write_all(out, bytes + done, std::min(piece, size - done));
+    }
+  });
+  figures.flush = measured(self(), [&] { FlushFileBuffers(out); });
+  CloseHandle(out);
+  DeleteFileW(path.c_str());
+  return figures;
+}
+
+void report(std::size_t records, const std::string& what, double value) {
+  std::printf("%zu,%s,%.3f\n", records, what.c_str(), value);
+  std::fflush(stdout);
+}
+
+void report(std::size_t records, const std::string& what, const Figure& figure) {
+  std::printf("%zu,%s,%.3f,%.0f,%.0f,%.0f\n", records, what.c_str(), figure.ms, figure.used.user_ms,
+              figure.used.kernel_ms, figure.used.faults);
+  std::fflush(stdout);
+}
+
+// The file's bytes written by a bare program, from the buffer that has held them since the
+// run began and from a fresh one filled just before, in pieces of 1 MiB and of 16 MiB:
+// each after a pause (cold), and once more right after that (warm).
+void bare_writes(std::size_t records, const std::string& held) {
+  for (const bool fresh : {false, true}) {
+    for (const std::size_t mib : {std::size_t{1}, std::size_t{16}}) {
+      for (const char* state : {"cold", "warm"}) {
+        if (std::strcmp(state, "cold") == 0) settle();
+        const std::string name =
+            std::string(fresh ? "fresh" : "held") + "_" + std::to_string(mib) + "mib_" + state;
+        const char* bytes = held.data();
+        std::unique_ptr<FreshMemory> memory;
+        if (fresh) {
+          memory = std::make_unique<FreshMemory>(held.size());
+          report(records, "bare_fill_" + name,
+                 measured(self(), [&] { std::memcpy(memory->bytes, held.data(), held.size()); }));
+          bytes = memory->bytes;
+        }
+        const BareWrite figures = bare_write(bytes, held.size(), mib << 20);
+        report(records, "bare_write_" + name, figures.write);
+        report(records, "bare_flush_" + name, figures.flush);
+      }
+    }
+  }
 }
 
 // The names put in the list of a bare combo box in a window of its own, the way Perlwick
 // fills its own; then the list opened with the text Perlwick's name box has then.
 struct BareCombo {
-  double fill = 0;
-  double open = 0;
+  Figure fill;
+  Figure open;
 };
 
 BareCombo bare_combo(const std::vector<std::wstring>& names) {
@@ -103,7 +408,7 @@ BareCombo bare_combo(const std::vector<std::wstring>& names) {
       CreateWindowExW(0, L"ComboBox", L"", WS_CHILD | WS_VISIBLE | WS_VSCROLL | CBS_DROPDOWN, 8, 8,
                       300, 200, window, nullptr, nullptr, nullptr);
   BareCombo times;
-  times.fill = time_of([&] {
+  times.fill = measured(self(), [&] {
     SendMessageW(combo, WM_SETREDRAW, FALSE, 0);
     SendMessageW(combo, CB_INITSTORAGE, names.size(),
                  static_cast<LPARAM>(names.size() * 32 * sizeof(wchar_t)));
@@ -113,7 +418,7 @@ BareCombo bare_combo(const std::vector<std::wstring>& names) {
     SendMessageW(combo, WM_SETREDRAW, TRUE, 0);
   });
   SetWindowTextW(combo, L"Qzxv");
-  times.open = time_of([&] { SendMessageW(combo, CB_SHOWDROPDOWN, TRUE, 0); });
+  times.open = measured(self(), [&] { SendMessageW(combo, CB_SHOWDROPDOWN, TRUE, 0); });
   SendMessageW(combo, CB_SHOWDROPDOWN, FALSE, 0);
   DestroyWindow(window);
   return times;
@@ -126,79 +431,192 @@ double peak_memory_mib(HANDLE process) {
   return static_cast<double>(counters.PeakWorkingSetSize) / (1024.0 * 1024.0);
 }
 
-void report(std::size_t records, const char* what, double value) {
-  std::printf("%zu,%s,%.3f\n", records, what, value);
-  std::fflush(stdout);
+// The bare window started and waited for until it is responsive: the time, and what it
+// spent from its start.
+Figure start_bare_window(std::unique_ptr<Program>& program) {
+  const double ms = time_of([&] { program = std::make_unique<Program>(); });
+  return {ms, Counted(program->process(), L"bare_window.exe").now()};
 }
 
-void measure(const std::wstring& perlwick, const std::wstring& bare, const std::wstring& records) {
+// Perlwick at work on one records file, with the processor time and page faults of each
+// thing it does.
+class Perlwick {
+ public:
+  Perlwick(std::size_t records, const std::string& prefix) : records_(records), prefix_(prefix) {
+    const double ms = time_of([&] { program_ = std::make_unique<Program>(); });
+    counted_ = std::make_unique<Counted>(program_->process(), L"perlwick.exe");
+    report(records_, prefix_ + "start", Figure{ms, counted_->now()});
+  }
+
+  Program& program() { return *program_; }
+
+  template <typename What>
+  Figure time(What action) {
+    return measured(*counted_, action);
+  }
+
+  template <typename What>
+  void report_time(const std::string& what, What action) {
+    report(records_, prefix_ + what, time(action));
+  }
+
+  // An edit, pressed with its button.
+  void edit(const std::string& what, int button) {
+    report_time(what, [&] { program_->click(button); });
+  }
+
+  // The same, beside its yardstick: the plain copy of the records file to copy_folder, and
+  // then the edit, each in the same state of memory.
+  void edit(const std::string& what, int button, Memory memory, const std::wstring& copy_folder) {
+    const auto prepare = [&] { memory == Memory::warm ? warm_up(copy_folder) : settle(); };
+    const std::string name = (memory == Memory::warm ? "warm_" : "") + what;
+    prepare();
+    report(records_, prefix_ + name.substr(0, name.size() - what.size()) + "copy_before_" + what,
+           plain_copy(perlwick::e2e::records_path(), copy_folder));
+    prepare();
+    edit(name, button);
+  }
+
+  void end() {
+    report(records_, prefix_ + "peak_memory_mib", peak_memory_mib(program_->process()));
+    program_.reset();
+  }
+
+ private:
+  std::size_t records_;
+  std::string prefix_;
+  std::unique_ptr<Program> program_;
+  std::unique_ptr<Counted> counted_;
+};
+
+void measure(const std::wstring& perlwick, const std::wstring& bare, const std::wstring& records,
+             bool largest) {
   const std::string bytes = read_whole(records);
   const std::vector<std::wstring> names = names_of(bytes);
   const std::size_t count = names.size();
 
   report(count, "file_mib", static_cast<double>(bytes.size()) / (1024.0 * 1024.0));
-  report(count, "baseline_copy", plain_copy(records));
+  report(count, "baseline_copy", plain_copy(records, L"C:\\"));
   const BareCombo combo_times = bare_combo(names);
   report(count, "baseline_combo_fill", combo_times.fill);
   report(count, "baseline_combo_open", combo_times.open);
   perlwick::e2e::set_program_path(bare);
-  report(count, "baseline_start", time_of([] { Program window; }));
+  {
+    std::unique_ptr<Program> window;
+    report(count, "baseline_start", start_bare_window(window));
+  }
 
   if (!CopyFileW(records.c_str(), L"C:\\perlwickrecords.txt", FALSE)) {
     throw std::runtime_error("cannot put the records file in place");
   }
+  if (largest) {
+    bare_writes(count, bytes);
+    settle();
+    report(count, "bare_read", bare_read(records, bytes.size()));
+    settle();
+  }
   perlwick::e2e::set_program_path(perlwick);
-  std::unique_ptr<Program> program;
-  report(count, "start", time_of([&] { program = std::make_unique<Program>(); }));
+  Perlwick program(count, "");
+  Program& window = program.program();
 
   // Keystrokes that find nothing: each runs the look-up.
-  std::vector<double> keys;
-  for (const wchar_t c : std::wstring(L"Qzxv"))
-    keys.push_back(time_of([&] { program->type({&c, 1}); }));
-  std::sort(keys.begin(), keys.end());
+  std::vector<Figure> keys;
+  for (const wchar_t c : std::wstring(L"Qzxv")) {
+    keys.push_back(program.time([&] { window.type({&c, 1}); }));
+  }
+  std::sort(keys.begin(), keys.end(), [](const Figure& a, const Figure& b) { return a.ms < b.ms; });
   report(count, "keystroke", keys[keys.size() / 2]);
 
-  const HWND combo = program->control(ids::Combo1);
-  report(count, "open_list", time_of([&] { SendMessageW(combo, CB_SHOWDROPDOWN, TRUE, 0); }));
-  SendMessageW(combo, CB_SHOWDROPDOWN, FALSE, 0);
-  report(count, "open_list_again", time_of([&] { SendMessageW(combo, CB_SHOWDROPDOWN, TRUE, 0); }));
-  SendMessageW(combo, CB_SHOWDROPDOWN, FALSE, 0);
-  program->set_text(ids::Combo1, L"Qzxv");
-  report(count, "keystroke_after_open", time_of([&] { program->type(L"w"); }));
-
-  // The list, once filled, follows each edit when it is next opened.
-  const auto open_list_after = [&](const char* what) {
-    report(count, what, time_of([&] { SendMessageW(combo, CB_SHOWDROPDOWN, TRUE, 0); }));
+  const HWND combo = window.control(ids::Combo1);
+  const auto open_list = [&](const char* what) {
+    program.report_time(what, [&] { SendMessageW(combo, CB_SHOWDROPDOWN, TRUE, 0); });
     SendMessageW(combo, CB_SHOWDROPDOWN, FALSE, 0);
   };
-  program->set_text(ids::Text2, L"https://bench.example/");
-  report(count, "add", time_of([&] { program->click(ids::Command1); }));
-  open_list_after("open_list_after_add");
-  report(count, "update", time_of([&] { program->click(ids::Command2); }));
-  open_list_after("open_list_after_update");
-  program->set_focus(ids::Text2);
-  report(count, "focus_after_edit", time_of([&] { program->set_focus(ids::Combo1); }));
-  report(count, "delete", time_of([&] { program->click(ids::Command3); }));
-  open_list_after("open_list_after_delete");
-  report(count, "peak_memory_mib", peak_memory_mib(program->process()));
-  program.reset();
+  open_list("open_list");
+  open_list("open_list_again");
+  window.set_text(ids::Combo1, L"Qzxv");
+  program.report_time("keystroke_after_open", [&] { window.type(L"w"); });
+
+  // The list, once filled, follows each edit when it is next opened. At the largest file
+  // each edit is measured beside its yardstick after a pause, and then once more warm.
+  const std::wstring folder = L"C:\\";
+  const auto edit = [&](const std::string& what, int button) {
+    if (largest) {
+      program.edit(what, button, Memory::after_pause, folder);
+    } else {
+      program.edit(what, button);
+    }
+  };
+  window.set_text(ids::Text2, L"https://bench.example/");
+  edit("add", ids::Command1);
+  open_list("open_list_after_add");
+  edit("update", ids::Command2);
+  open_list("open_list_after_update");
+  window.set_focus(ids::Text2);
+  program.report_time("focus_after_edit", [&] { window.set_focus(ids::Combo1); });
+  edit("delete", ids::Command3);
+  open_list("open_list_after_delete");
+  if (largest) {
+    program.edit("add", ids::Command1, Memory::warm, folder);
+    program.edit("update", ids::Command2, Memory::warm, folder);
+    program.edit("delete", ids::Command3, Memory::warm, folder);
+  }
+  program.end();
+}
+
+// Where C:\ refuses new files, Perlwick rewrites the records file in place, after a copy
+// of the new content in its private folder: the start and the three edits, each beside
+// its plain copy to the temporary folder.
+void measure_in_place(const std::wstring& perlwick, const std::wstring& records) {
+  const std::string bytes = read_whole(records);
+  const std::size_t count = names_of(bytes).size();
+  // The records file may be written here, though C:\ refuses new files.
+  copy_file(records, perlwick::e2e::records_path());
+  perlwick::e2e::set_program_path(perlwick);
+  settle();
+  Perlwick program(count, "in_place_");
+  // The record that the edits add, change and delete, as in the other session.
+  program.program().type(L"Qzxvw");
+  program.program().set_text(ids::Text2, L"https://bench.example/");
+  const std::wstring folder = temp_folder();
+  for (const Memory memory : {Memory::after_pause, Memory::warm}) {
+    program.edit("add", ids::Command1, memory, folder);
+    program.edit("update", ids::Command2, memory, folder);
+    program.edit("delete", ids::Command3, memory, folder);
+  }
+  program.end();
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc < 5) {
-    std::fprintf(stderr, "usage: wine_bench PERLWICK.EXE BARE_WINDOW.EXE RUNS RECORDS-FILE...\n");
+  using perlwick::e2e::windows_path;
+  const bool in_place = argc > 1 && std::strcmp(argv[1], "--in-place") == 0;
+  if (argc < 5 || (in_place && argc != 5)) {
+    std::fprintf(stderr,
+                 "usage: wine_bench PERLWICK.EXE BARE_WINDOW.EXE RUNS RECORDS-FILE...\n"
+                 "       wine_bench --in-place PERLWICK.EXE RUNS RECORDS-FILE\n");
     return 2;
   }
   SetProcessDPIAware();
   const int runs = std::atoi(argv[3]);
   try {
-    for (int file = 4; file < argc; ++file) {
+    if (in_place) {
       for (int run = 0; run < runs; ++run) {
-        using perlwick::e2e::windows_path;
-        measure(windows_path(wide(argv[1])), windows_path(wide(argv[2])),
-                windows_path(wide(argv[file])));
+        measure_in_place(windows_path(wide(argv[2])), windows_path(wide(argv[4])));
+      }
+      return 0;
+    }
+    std::vector<std::wstring> files;
+    std::uintmax_t largest = 0;
+    for (int file = 4; file < argc; ++file) {
+      files.push_back(windows_path(wide(argv[file])));
+      largest = std::max(largest, std::filesystem::file_size(files.back()));
+    }
+    for (const std::wstring& file : files) {
+      for (int run = 0; run < runs; ++run) {
+        measure(windows_path(wide(argv[1])), windows_path(wide(argv[2])), file,
+                std::filesystem::file_size(file) == largest);
       }
     }
   } catch (const std::exception& failure) {

@@ -1,10 +1,13 @@
 #pragma once
 
 // Where the program spends its time, step by step. Built with PERLWICK_STEP_TIMES defined
-// (cmake -DPERLWICK_STEP_TIMES=ON), every step appends one line "step,wall ms,CPU ms,page
-// faults" to the file that the environment variable PERLWICK_STEP_TIMES names: the
-// wall-clock and the thread's CPU time, and the process's page faults, since the previous
-// step or since PERLWICK_STEPS_BEGIN. In any other build the steps compile to nothing.
+// (cmake -DPERLWICK_STEP_TIMES=ON), every step appends one line "step,wall ms,CPU ms,user
+// ms,kernel ms,page faults" to the file that the environment variable PERLWICK_STEP_TIMES
+// names, each since the previous step or since PERLWICK_STEPS_BEGIN. Under Wine the
+// counts are the Linux kernel's for the process: page faults minor and major, user and
+// kernel time in ticks of 10 ms, and the main thread's time on a processor to the
+// nanosecond as the CPU time. On Windows: the thread's times and the process's page
+// faults. In any other build the steps compile to nothing.
 
 #ifdef PERLWICK_STEP_TIMES
 
