@@ -116,7 +116,10 @@ class Win32File final : public WritableFile {
 
   Status write(std::string_view bytes) override {
     while (!bytes.empty()) {
-      const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 24));
+      // A megabyte a call: larger writes take the system's memory in blocks of 2 MiB, which
+      // a virtual machine may have handed back to its host, and then cost several times as
+      // much.
+      const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size(), 1u << 20));
       DWORD written = 0;
       if (!WriteFile(handle_.get(), bytes.data(), chunk, &written, nullptr)) {
         return last_failure();
