@@ -119,9 +119,9 @@ TEST_F(RecordStoreTest, ARewriteInPlaceEndedAtAnyMomentIsFinishedOrUndoneAtTheNe
 }
 
 // A pending copy is finished only over what its own save can have left in the records
-// file. One that was cut short or damaged goes (it was written before the records file
-// was touched); over anything else, the records file stays as it is and the change is
-// kept where the user finds it.
+// file (here copies as the version before wrote them, with both contents whole). One that was cut
+// short or damaged goes (it was written before the records file was touched); over anything else,
+// the records file stays as it is and the change is kept where the user finds it.
 TEST_F(RecordStoreTest, APendingCopyIsFinishedOnlyOverWhatItsSaveLeft) {
   const std::string before = line("Acme") + line("Delta");
   const std::string after = line("Aardvark") + line("Acme") + line("Delta");
@@ -172,6 +172,43 @@ TEST_F(RecordStoreTest, APendingCopyIsFinishedOnlyOverWhatItsSaveLeft) {
       EXPECT_EQ(read_file(aside), after);
     }
     std::filesystem::remove(aside);
+  }
+}
+
+// A pending copy keeps the content after and what rebuilds the content before exactly,
+// whatever the change kept of it; a copy with any byte changed, or cut short anywhere, is
+// not taken for a complete one.
+TEST(PendingCopy, RebuildsTheContentBeforeAndTellsADamagedCopy) {
+  const std::string before = line("Acme") + line("Beta") + line("Delta");
+  const std::string added = line("Aardvark");
+  const std::string_view old = before;
+  const std::size_t acme = line("Acme").size();
+  const std::size_t beta = line("Beta").size();
+  const std::vector<std::string_view> changes[] = {
+      {added, old},                                           // a record added first
+      {old.substr(0, acme), old.substr(acme + beta)},         // one deleted
+      {old.substr(0, acme), added, old.substr(acme + beta)},  // one replaced
+      {added},                                                // nothing kept: a whole new table
+  };
+  for (const std::vector<std::string_view>& after : changes) {
+    const PendingCopyPieces pieces = pending_copy(before, after);
+    std::string copy = pieces.header;
+    for (const std::string_view piece : pieces.content) copy += piece;
+    std::string joined;
+    for (const std::string_view piece : after) joined += piece;
+    std::string rebuilt;
+    const PendingCopy read = read_pending_copy(copy, rebuilt);
+    ASSERT_EQ(read.state, PendingCopy::State::complete);
+    EXPECT_EQ(read.before, before);
+    EXPECT_EQ(read.after, joined);
+    for (std::size_t at = 0; at < copy.size(); at += 3) {
+      std::string changed = copy;
+      changed[at] = static_cast<char>(changed[at] ^ 1);
+      std::string scratch;
+      EXPECT_NE(read_pending_copy(changed, scratch).state, PendingCopy::State::complete) << at;
+      EXPECT_NE(read_pending_copy(copy.substr(0, at), scratch).state, PendingCopy::State::complete)
+          << at;
+    }
   }
 }
 

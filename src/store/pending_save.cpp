@@ -1,14 +1,24 @@
 #include "store/pending_save.h"
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
+#include <cstring>
+#include <functional>
 
 #include "store/ansi_text.h"
 
 namespace perlwick {
 namespace {
 
-constexpr std::string_view kMagic = "Perlwick pending save, version 2\r\n";
+// The first line of a pending copy: the version before kept both contents whole; this one
+// keeps the content after and the parts of the content before.
+constexpr std::string_view kWholeMagic = "Perlwick pending save, version 2\r\n";
+constexpr std::string_view kMagic = "Perlwick pending save, version 3\r\n";
+
+constexpr std::uint64_t kPrime1 = 0x9E3779B185EBCA87ull;
+constexpr std::uint64_t kPrime2 = 0xC2B2AE3D27D4EB4Full;
+constexpr std::uint64_t kFnvPrime = 1099511628211ull;
 
 template <typename Char>
 std::basic_string<Char> hex16(std::uint64_t value) {
@@ -19,70 +29,25 @@ std::basic_string<Char> hex16(std::uint64_t value) {
   return text;
 }
 
-// Reads "<label> <number>\r\n" from the front of text in the given base.
-bool take_number(std::string_view& text, std::string_view label, int base, std::uint64_t& value) {
+// Reads "<label><number><ending>" from the front of text in the given base.
+bool take_number(std::string_view& text, std::string_view label, int base, std::uint64_t& value,
+                 std::string_view ending = "\r\n") {
   if (!text.starts_with(label)) return false;
   text.remove_prefix(label.size());
   const char* const last = text.data() + text.size();
   const auto [end, error] = std::from_chars(text.data(), last, value, base);
   if (error != std::errc() ||
-      !std::string_view(end, static_cast<std::size_t>(last - end)).starts_with("\r\n")) {
+      !std::string_view(end, static_cast<std::size_t>(last - end)).starts_with(ending)) {
     return false;
   }
-  text.remove_prefix(static_cast<std::size_t>(end - text.data()) + 2);
+  text.remove_prefix(static_cast<std::size_t>(end - text.data()) + ending.size());
   return true;
 }
 
-}  // namespace
-
-std::uint64_t checksum(std::string_view bytes, std::uint64_t seed) {
-  std::uint64_t hash = seed;
-  for (const char byte : bytes) {
-    hash ^= static_cast<unsigned char>(byte);
-    hash *= 1099511628211ull;
-  }
-  return hash;
-}
-
-std::wstring records_file_key(const std::filesystem::path& records) {
-  std::error_code ignored;
-  std::filesystem::path full = std::filesystem::absolute(records, ignored);
-  if (full.empty()) full = records;
-  std::wstring text = full.lexically_normal().wstring();
-  upper_case_in_place(text);
-  std::uint64_t hash = kChecksumStart;
-  for (const wchar_t c : text) {
-    const auto code = static_cast<std::uint32_t>(c);
-    for (int shift = 0; shift < 32; shift += 8) {
-      hash ^= (code >> shift) & 0xFF;
-      hash *= 1099511628211ull;
-    }
-  }
-  return hex16<wchar_t>(hash);
-}
-
-std::filesystem::path pending_copy_path(const std::filesystem::path& private_folder,
-                                        const std::filesystem::path& records) {
-  return private_folder / (L"pending-save-" + records_file_key(records) + L".txt");
-}
-
-std::string pending_copy_header(std::uint64_t before_size, std::uint64_t after_size,
-                                std::uint64_t content_checksum) {
-  return std::string(kMagic) + "before " + std::to_string(before_size) + "\r\nafter " +
-         std::to_string(after_size) + "\r\nchecksum " + hex16<char>(content_checksum) + "\r\n\r\n";
-}
-
-PendingCopy read_pending_copy(std::string_view copy) {
+// A copy as the version before wrote it: the content before, then the content after.
+PendingCopy read_whole_copy(std::string_view copy) {
   PendingCopy found;
-  // A copy cut short within its first line is one of ours all the same, and so is one
-  // that starts with a zero: its first bytes never reached the disk.
-  if (!copy.starts_with(kMagic)) {
-    if (!kMagic.starts_with(copy) && !copy.starts_with('\0')) {
-      found.state = PendingCopy::State::foreign;
-    }
-    return found;
-  }
-  copy.remove_prefix(kMagic.size());
+  copy.remove_prefix(kWholeMagic.size());
   std::uint64_t before = 0;
   std::uint64_t after = 0;
   std::uint64_t sum = 0;
@@ -97,6 +62,197 @@ PendingCopy read_pending_copy(std::string_view copy) {
   found.state = PendingCopy::State::complete;
   found.before = copy.substr(0, static_cast<std::size_t>(before));
   found.after = copy.substr(static_cast<std::size_t>(before));
+  return found;
+}
+
+// A copy of this version: the parts of the content before, each a part of the content
+// after or bytes that follow it, rebuilt into rebuilt.
+PendingCopy read_parted_copy(std::string_view copy, std::string& rebuilt) {
+  PendingCopy found;
+  copy.remove_prefix(kMagic.size());
+  std::uint64_t before = 0;
+  std::uint64_t after = 0;
+  std::uint64_t sum = 0;
+  if (!take_number(copy, "before ", 10, before) || !take_number(copy, "after ", 10, after) ||
+      !take_number(copy, "checksum ", 16, sum)) {
+    return found;
+  }
+  ContentChecksum check;
+  check.add(copy);
+  if (check.value() != sum) return found;
+  struct Part {
+    bool in_after;
+    std::uint64_t offset;  // in the content after, or among the bytes that follow it
+    std::uint64_t size;
+  };
+  std::vector<Part> parts;
+  std::uint64_t parted = 0;
+  std::uint64_t extra = 0;
+  while (!copy.starts_with("\r\n")) {
+    Part part{copy.starts_with("="), 0, 0};
+    if (part.in_after ? !take_number(copy, "= ", 10, part.offset, " ") ||
+                            !take_number(copy, "", 10, part.size)
+                      : !take_number(copy, "+ ", 10, part.size)) {
+      return found;
+    }
+    // Every part lies within the content after, and together they make the content before.
+    if (part.size > before - parted) return found;
+    if (part.in_after && (part.size > after || part.offset > after - part.size)) return found;
+    if (!part.in_after) {
+      part.offset = extra;
+      extra += part.size;
+    }
+    parted += part.size;
+    parts.push_back(part);
+  }
+  copy.remove_prefix(2);
+  if (parted != before || after > copy.size() || copy.size() - after != extra) return found;
+  const std::string_view content_after = copy.substr(0, static_cast<std::size_t>(after));
+  const std::string_view taken_out = copy.substr(static_cast<std::size_t>(after));
+  rebuilt.clear();
+  rebuilt.reserve(static_cast<std::size_t>(before));
+  for (const Part& part : parts) {
+    rebuilt +=
+        (part.in_after ? content_after : taken_out)
+            .substr(static_cast<std::size_t>(part.offset), static_cast<std::size_t>(part.size));
+  }
+  found.state = PendingCopy::State::complete;
+  found.before = rebuilt;
+  found.after = content_after;
+  return found;
+}
+
+}  // namespace
+
+std::uint64_t checksum(std::string_view bytes, std::uint64_t seed) {
+  std::uint64_t hash = seed;
+  for (const char byte : bytes) {
+    hash ^= static_cast<unsigned char>(byte);
+    hash *= kFnvPrime;
+  }
+  return hash;
+}
+
+void ContentChecksum::add_block(const char* block) {
+  for (std::size_t lane = 0; lane < 4; ++lane) {
+    std::uint64_t word = 0;
+    std::memcpy(&word, block + 8 * lane, 8);
+    lanes_[lane] = std::rotl(lanes_[lane] + word * kPrime2, 31) * kPrime1;
+  }
+}
+
+void ContentChecksum::add(std::string_view bytes) {
+  size_ += bytes.size();
+  if (held_size_ > 0) {
+    const std::size_t taken = std::min(sizeof held_ - held_size_, bytes.size());
+    std::memcpy(held_ + held_size_, bytes.data(), taken);
+    held_size_ += taken;
+    bytes.remove_prefix(taken);
+    if (held_size_ < sizeof held_) return;
+    add_block(held_);
+    held_size_ = 0;
+  }
+  for (; bytes.size() >= sizeof held_; bytes.remove_prefix(sizeof held_)) add_block(bytes.data());
+  std::memcpy(held_, bytes.data(), bytes.size());
+  held_size_ = bytes.size();
+}
+
+std::uint64_t ContentChecksum::value() const {
+  std::uint64_t hash = std::rotl(lanes_[0], 1) + std::rotl(lanes_[1], 7) +
+                       std::rotl(lanes_[2], 12) + std::rotl(lanes_[3], 18);
+  hash ^= size_ * kPrime1;
+  hash = checksum(std::string_view(held_, held_size_), hash);
+  hash ^= hash >> 33;
+  hash *= kPrime2;
+  return hash ^ (hash >> 29);
+}
+
+std::wstring records_file_key(const std::filesystem::path& records) {
+  std::error_code ignored;
+  std::filesystem::path full = std::filesystem::absolute(records, ignored);
+  if (full.empty()) full = records;
+  std::wstring text = full.lexically_normal().wstring();
+  upper_case_in_place(text);
+  std::uint64_t hash = kChecksumStart;
+  for (const wchar_t c : text) {
+    const auto code = static_cast<std::uint32_t>(c);
+    for (int shift = 0; shift < 32; shift += 8) {
+      hash ^= (code >> shift) & 0xFF;
+      hash *= kFnvPrime;
+    }
+  }
+  return hex16<wchar_t>(hash);
+}
+
+std::filesystem::path pending_copy_path(const std::filesystem::path& private_folder,
+                                        const std::filesystem::path& records) {
+  return private_folder / (L"pending-save-" + records_file_key(records) + L".txt");
+}
+
+std::string pending_copy_header(std::uint64_t before_size, std::uint64_t after_size,
+                                std::uint64_t content_checksum) {
+  return std::string(kWholeMagic) + "before " + std::to_string(before_size) + "\r\nafter " +
+         std::to_string(after_size) + "\r\nchecksum " + hex16<char>(content_checksum) + "\r\n\r\n";
+}
+
+PendingCopyPieces pending_copy(std::string_view before, std::span<const std::string_view> after) {
+  PendingCopyPieces copy;
+  std::string parts;
+  std::vector<std::string_view> taken_out;
+  const auto part = [&](std::string_view kind, std::uint64_t offset, std::uint64_t size) {
+    parts += std::string(kind) + (kind == "=" ? " " + std::to_string(offset) : "") + " " +
+             std::to_string(size) + "\r\n";
+  };
+  // The pieces of the content after that are bytes of the content before, in their order
+  // there, are parts of it; what lies between them was taken out by the change.
+  const std::less<const char*> below;
+  std::size_t in_before = 0;
+  std::uint64_t in_after = 0;
+  for (const std::string_view piece : after) {
+    const bool from_before = !piece.empty() && !below(piece.data(), before.data()) &&
+                             !below(before.data() + before.size(), piece.data() + piece.size());
+    if (from_before) {
+      const auto at = static_cast<std::size_t>(piece.data() - before.data());
+      if (at < in_before) {  // out of order: the content before is kept whole
+        parts.clear();
+        taken_out.clear();
+        in_before = 0;
+        break;
+      }
+      if (at > in_before) {
+        part("+", 0, at - in_before);
+        taken_out.push_back(before.substr(in_before, at - in_before));
+      }
+      part("=", in_after, piece.size());
+      in_before = at + piece.size();
+    }
+    in_after += piece.size();
+  }
+  if (in_before < before.size()) {
+    part("+", 0, before.size() - in_before);
+    taken_out.push_back(before.substr(in_before));
+  }
+  parts += "\r\n";
+  copy.content.assign(after.begin(), after.end());
+  copy.content.insert(copy.content.end(), taken_out.begin(), taken_out.end());
+  ContentChecksum sum;
+  sum.add(parts);
+  for (const std::string_view piece : copy.content) sum.add(piece);
+  copy.header = std::string(kMagic) + "before " + std::to_string(before.size()) + "\r\nafter " +
+                std::to_string(in_after) + "\r\nchecksum " + hex16<char>(sum.value()) + "\r\n" +
+                parts;
+  return copy;
+}
+
+PendingCopy read_pending_copy(std::string_view copy, std::string& rebuilt) {
+  if (copy.starts_with(kMagic)) return read_parted_copy(copy, rebuilt);
+  if (copy.starts_with(kWholeMagic)) return read_whole_copy(copy);
+  PendingCopy found;
+  // A copy cut short within its first line is one of ours all the same, and so is one
+  // that starts with a zero: its first bytes never reached the disk.
+  if (!kMagic.starts_with(copy) && !kWholeMagic.starts_with(copy) && !copy.starts_with('\0')) {
+    found.state = PendingCopy::State::foreign;
+  }
   return found;
 }
 

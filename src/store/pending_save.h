@@ -1,17 +1,24 @@
 #pragma once
 
 // A save that rewrites the records file in place (where its folder refuses new files)
-// first keeps a complete copy of the records file's content before and after the change
-// in the account's private folder: the pending copy. Should the rewrite be interrupted,
-// the next start or edit finishes it from that copy, but only over what the rewrite can
-// have left: the old content with a part of the new written over it. The copy carries the
-// lengths and a checksum, so that a copy that was itself cut short is told from a
-// complete one.
+// first keeps a complete copy of the records file's content after the change, and what it
+// takes to rebuild the content before it, in the account's private folder: the pending
+// copy. Should the rewrite be interrupted, the next start or edit finishes it from that
+// copy, but only over what the rewrite can have left: the old content with a part of the
+// new written over it. The copy carries the lengths and a checksum, so that a copy that
+// was itself cut short is told from a complete one.
+//
+// The content before is kept as the parts of it that the content after holds too (where
+// they stand in it) and the bytes the change took out: for an edit of one record, a few
+// bytes beside the new content. A copy written by the version before, which held both
+// contents whole, is finished all the same.
 
 #include <cstdint>
 #include <filesystem>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace perlwick {
 
@@ -23,12 +30,40 @@ std::wstring records_file_key(const std::filesystem::path& records);
 std::filesystem::path pending_copy_path(const std::filesystem::path& private_folder,
                                         const std::filesystem::path& records);
 
-// A 64-bit FNV-1a checksum; pass the result of one part as the seed of the next.
+// A 64-bit FNV-1a checksum; pass the result of one part as the seed of the next. It names
+// a records file's pending copy, and checks copies written by the version before.
 inline constexpr std::uint64_t kChecksumStart = 14695981039346656037ull;
 std::uint64_t checksum(std::string_view bytes, std::uint64_t seed = kChecksumStart);
 
-// What comes before the content in a pending copy of a save from content of before_size
-// bytes to content of after_size bytes; content_checksum covers both, before first.
+// The checksum of a pending copy's content, taken in parts: eight bytes a step in four
+// lanes, several times faster than FNV-1a over a copy of hundreds of megabytes.
+class ContentChecksum {
+ public:
+  void add(std::string_view bytes);
+  std::uint64_t value() const;
+
+ private:
+  void add_block(const char* block);
+
+  std::uint64_t lanes_[4] = {kChecksumStart, 0x9E3779B97F4A7C15ull, 0xC2B2AE3D27D4EB4Full,
+                             0x165667B19E3779F9ull};
+  char held_[32] = {};
+  std::size_t held_size_ = 0;
+  std::uint64_t size_ = 0;
+};
+
+// A pending copy of a save from before to the content of after's pieces, in the order it
+// is written: its header, after's pieces, then the bytes of before that after does not
+// hold. The pieces are views: into before and after, and into header.
+struct PendingCopyPieces {
+  std::string header;
+  std::vector<std::string_view> content;
+};
+PendingCopyPieces pending_copy(std::string_view before, std::span<const std::string_view> after);
+
+// What comes before the content in a pending copy written by the version before: content
+// of before_size bytes, then of after_size, both whole; content_checksum (FNV-1a) covers
+// both, before first.
 std::string pending_copy_header(std::uint64_t before_size, std::uint64_t after_size,
                                 std::uint64_t content_checksum);
 
@@ -47,6 +82,8 @@ struct PendingCopy {
   bool could_leave(std::uint64_t offset, std::string_view bytes) const;
 };
 
-PendingCopy read_pending_copy(std::string_view copy);
+// A pending copy as it was found in copy; a content before that had to be rebuilt is kept in
+// rebuilt, which lives as long as the result.
+PendingCopy read_pending_copy(std::string_view copy, std::string& rebuilt);
 
 }  // namespace perlwick

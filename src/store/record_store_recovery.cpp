@@ -31,7 +31,8 @@ Status RecordStore::finish_pending_save(std::vector<Message>* notices) {
         Message{Says::pending_copy_unreadable, {copy_path.wstring()}, {read.message()}},
         read.kind());
   }
-  const PendingCopy copy = read_pending_copy(bytes);
+  std::string rebuilt;
+  const PendingCopy copy = read_pending_copy(bytes, rebuilt);
   if (copy.state == PendingCopy::State::damaged) {
     files_.remove(copy_path);
     return Status();

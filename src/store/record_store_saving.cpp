@@ -110,18 +110,13 @@ Status RecordStore::write_in_place(std::span<const std::string_view> content) {
   if (Status s = files_.create_or_empty(copy_path, copy); !s.ok()) {
     return not_saved(Says::file_not_created, copy_path.wstring(), s);
   }
-  // The table holds the file's content from before the change: the copy keeps both, so
-  // that the next start can tell what an interrupted rewrite left from anything else.
+  // The table holds the file's content from before the change: the copy keeps what it
+  // takes to rebuild it too, so that the next start can tell what an interrupted rewrite
+  // left from anything else.
   const std::string_view before = table_.bytes();
-  std::uint64_t size = 0;
-  std::uint64_t sum = checksum(before);
-  for (const std::string_view piece : content) {
-    size += piece.size();
-    sum = checksum(piece, sum);
-  }
-  const std::string header = pending_copy_header(before.size(), size, sum);
-  std::vector<std::string_view> copy_pieces = {header, before};
-  copy_pieces.insert(copy_pieces.end(), content.begin(), content.end());
+  const PendingCopyPieces pending = pending_copy(before, content);
+  std::vector<std::string_view> copy_pieces = {pending.header};
+  copy_pieces.insert(copy_pieces.end(), pending.content.begin(), pending.content.end());
   if (Status s = fill(*copy, copy_pieces); !s.ok()) {
     copy.reset();
     files_.remove(copy_path);
