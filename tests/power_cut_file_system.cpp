@@ -321,6 +321,10 @@ FileStamp PowerCutFileSystem::stamp(const std::filesystem::path& path) {
     stamp.exists = true;
     stamp.size = file->now.size();
     stamp.modified = file->modified;
+    stamp.fine_times = true;
+    for (std::size_t id = 0; id < files_.size(); ++id) {
+      if (files_[id].get() == file) stamp.id = id + 1;
+    }
   }
   return stamp;
 }

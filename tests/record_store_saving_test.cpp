@@ -254,6 +254,18 @@ TEST_F(RecordStoreTest, AnEditStartsFromWhatTheFileHoldsNow) {
     ASSERT_TRUE(store.add(make(L"Zulu")).ok());
     EXPECT_EQ(contents(), now + line("Zulu"));
   }
+  // A backup of the same size put back with its time kept, long after the file was read:
+  // another file all the same.
+  const auto long_ago = std::filesystem::file_time_type::clock::now() - std::chrono::hours(1);
+  write_file(path(), acme + beta);
+  std::filesystem::last_write_time(path(), long_ago);
+  RecordStore store = open();
+  ASSERT_EQ(store.recrefresh().outcome, LoadOutcome::loaded);
+  write_file(dir_.file("backup"), acme + line("Bets"));
+  std::filesystem::last_write_time(dir_.file("backup"), long_ago);
+  std::filesystem::rename(dir_.file("backup"), path());
+  ASSERT_TRUE(store.add(make(L"Zulu")).ok());
+  EXPECT_EQ(contents(), acme + line("Bets") + line("Zulu"));
 }
 
 TEST_F(RecordStoreTest, TwoCopiesOfTheProgramDoNotLoseEachOthersChanges) {

@@ -41,10 +41,15 @@ struct FileStamp {
   std::uint64_t size = 0;
   std::int64_t modified = 0;
   std::int64_t taken = 0;  // when the stamp was taken
+  // Which file it is on its volume: a file moved into its place is another one.
+  std::uint64_t id = 0;
+  // The file system keeps times to a few milliseconds (not to two seconds, as FAT does).
+  bool fine_times = false;
 
   // The same file content as far as the entry tells.
   bool same_as(const FileStamp& other) const {
-    return exists == other.exists && size == other.size && modified == other.modified;
+    return exists == other.exists && size == other.size && modified == other.modified &&
+           id == other.id;
   }
 };
 

@@ -5,12 +5,14 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <system_error>
 #include <thread>
 
@@ -153,6 +155,9 @@ class PosixLock final : public EditLock {
 };
 
 class PosixFileSystem final : public FileSystem {
+ private:
+  std::map<dev_t, bool> fine_times_;
+
  public:
   Status read_each(const std::filesystem::path& path,
                    const std::function<bool(std::string_view)>& take) override {
@@ -253,8 +258,27 @@ class PosixFileSystem final : public FileSystem {
       stamp.exists = true;
       stamp.size = static_cast<std::uint64_t>(info.st_size);
       stamp.modified = ticks(info.st_mtim.tv_sec, info.st_mtim.tv_nsec);
+      stamp.id = static_cast<std::uint64_t>(info.st_ino) * 1099511628211ull ^
+                 static_cast<std::uint64_t>(info.st_dev);
+      stamp.fine_times = fine_times(path, info.st_dev);
     }
     return stamp;
+  }
+
+  // Whether the file system keeps times finely: all but FAT and exFAT, which keep them to
+  // two seconds or ten milliseconds. Asked once a device.
+  bool fine_times(const std::filesystem::path& path, dev_t device) {
+    if (const auto known = fine_times_.find(device); known != fine_times_.end()) {
+      return known->second;
+    }
+    constexpr unsigned long kFat = 0x4d44;
+    constexpr unsigned long kExFat = 0x2011BAB0;
+    struct statfs volume {};
+    const bool fine = ::statfs(path.c_str(), &volume) == 0 &&
+                      static_cast<unsigned long>(volume.f_type) != kFat &&
+                      static_cast<unsigned long>(volume.f_type) != kExFat;
+    fine_times_[device] = fine;
+    return fine;
   }
 
   Status files_starting_with(const std::filesystem::path& folder, std::wstring_view prefix,

@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <map>
 
 #include "store/file_system.h"
 #include "win32/owned.h"
@@ -205,6 +206,9 @@ win32::Handle edit_mutex(std::wstring_view key) {
 }
 
 class Win32FileSystem final : public FileSystem {
+ private:
+  std::map<DWORD, bool> fine_times_;
+
  public:
   Status read_each(const std::filesystem::path& path,
                    const std::function<bool(std::string_view)>& take) override {
@@ -305,12 +309,20 @@ class Win32FileSystem final : public FileSystem {
     FILETIME now{};
     GetSystemTimeAsFileTime(&now);
     stamp.taken = ticks(now);
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) {
-      stamp.exists = true;
-      stamp.size = (static_cast<std::uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-      stamp.modified = ticks(data.ftLastWriteTime);
-    }
+    // Through links, to the file itself; opened to look at it only, which no other
+    // program's hold keeps out.
+    const win32::Handle file(CreateFileW(path.c_str(), 0,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_EXISTING, 0, nullptr));
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!file || !GetFileInformationByHandle(file.get(), &info)) return stamp;
+    stamp.exists = true;
+    stamp.size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+    stamp.modified = ticks(info.ftLastWriteTime);
+    stamp.id = (((static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow) *
+                1099511628211ull) ^
+               info.dwVolumeSerialNumber;
+    stamp.fine_times = fine_times(file.get(), info.dwVolumeSerialNumber);
     return stamp;
   }
 
@@ -367,6 +379,20 @@ class Win32FileSystem final : public FileSystem {
       if (error == ERROR_ALREADY_EXISTS) return Status();
     }
     return failure_of(error);
+  }
+
+  // Whether the volume's file system keeps times finely: NTFS and ReFS do, FAT and exFAT
+  // keep them to two seconds or ten milliseconds, others are not known. Asked once a volume.
+  bool fine_times(HANDLE file, DWORD volume) {
+    if (const auto known = fine_times_.find(volume); known != fine_times_.end()) {
+      return known->second;
+    }
+    wchar_t name[MAX_PATH + 1] = {};
+    const bool fine = GetVolumeInformationByHandleW(file, nullptr, 0, nullptr, nullptr, nullptr,
+                                                    name, MAX_PATH + 1) &&
+                      (std::wstring_view(name) == L"NTFS" || std::wstring_view(name) == L"ReFS");
+    fine_times_[volume] = fine;
+    return fine;
   }
 
   std::filesystem::path private_folder() override {

@@ -13,7 +13,10 @@ namespace {
 
 // File systems that keep times to the second or two (FAT keeps two) may show the same
 // time for a file written twice in a row: within this of a stamp, the bytes must tell.
+// Those that keep them finely (NTFS, ext4) do so to a tick of the system's clock, some
+// milliseconds.
 constexpr std::int64_t kCoarsestTicks = 2 * 10'000'000;
+constexpr std::int64_t kFineTicks = 50 * 10'000;
 
 // An exception's own text, for a failure that was not expected.
 std::wstring reason_of(const std::exception& failure) {
@@ -238,7 +241,8 @@ Status RecordStore::unreadable(const Status& read) const {
 Status RecordStore::read_if_changed(bool& file_exists) {
   // Taken before the read: a change after it shows in the next stamp.
   const FileStamp now = files_.stamp(file_);
-  if (seen_ && seen_->same_as(now) && seen_->taken - seen_->modified >= kCoarsestTicks) {
+  const std::int64_t coarseness = now.fine_times ? kFineTicks : kCoarsestTicks;
+  if (seen_ && seen_->same_as(now) && seen_->taken - seen_->modified >= coarseness) {
     file_exists = now.exists;
     return Status();
   }
