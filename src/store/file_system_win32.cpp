@@ -263,10 +263,24 @@ class Win32FileSystem final : public FileSystem {
 
   Status replace(const std::filesystem::path& replacement,
                  const std::filesystem::path& target) override {
-    return MoveFileExW(replacement.c_str(), target.c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
-               ? Status()
-               : last_failure();
+    if (MoveFileExW(replacement.c_str(), target.c_str(),
+                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      return Status();
+    }
+    const DWORD error = GetLastError();
+    // Windows says only "access denied" where another program holds either file open
+    // without letting it be removed: asking for what a move needs tells which it is.
+    if (error == ERROR_ACCESS_DENIED) {
+      for (const std::filesystem::path* file : {&target, &replacement}) {
+        const win32::Handle probe(CreateFileW(
+            file->c_str(), DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+            OPEN_EXISTING, 0, nullptr));
+        if (!probe && GetLastError() == ERROR_SHARING_VIOLATION) {
+          return failure_of(ERROR_SHARING_VIOLATION);
+        }
+      }
+    }
+    return failure_of(error);
   }
 
   Status identify(const std::filesystem::path& path, FileIdentity& identity) override {
