@@ -170,7 +170,8 @@ prepare_records_file() {
 # PERLWICK_RECORDS_FILE=linked: the records file is a Unix symbolic link into another
 # folder, as into one a sync service keeps. Windows programs cannot make one under Wine
 # (CreateSymbolicLinkW succeeds and makes nothing). The link and its folder go once the
-# program has ended, and before any program starts, should a run have been ended first.
+# program has ended, and when the session starts, should a run have been ended first.
+# Other runs leave them alone: they may run beside the one that uses them.
 synced="$drive_c/synced"
 link_records_file() {
   mkdir "$synced"
@@ -195,6 +196,7 @@ case $command in
     DISPLAY=$(session_display)
     export DISPLAY
     [ -f "$WINEPREFIX/.perlwick-ready" ] || make_prefix "$template"
+    unlink_records_file
     set_dpi "$dpi"
     if [ "$mode" = ordinary ]; then
       touch "$dir/ordinary-account"
@@ -213,9 +215,13 @@ case $command in
   run)
     DISPLAY=$(session_display)
     export DISPLAY
-    unlink_records_file
+    linked=false
+    [ "${PERLWICK_RECORDS_FILE:-}" != linked ] || linked=true
     [ ! -f "$dir/ordinary-account" ] || prepare_records_file
-    [ "${PERLWICK_RECORDS_FILE:-}" != linked ] || link_records_file
+    if $linked; then
+      unlink_records_file
+      link_records_file
+    fi
     # Wine's own errors are shown (there are none while all goes well), so that a program
     # Wine could not start says why; and a program that ended without a word, as one that
     # was ended from outside, is told apart by its exit code.
@@ -240,7 +246,7 @@ case $command in
       echo "$message; starting it again" | tee -a "$dir/wine.log" >&2
     done
     rm -f "$errors"
-    unlink_records_file
+    ! $linked || unlink_records_file
     [ "$status" -eq 0 ] || echo "wine_session: $1 ended with exit code $status" >&2
     exit "$status"
     ;;
