@@ -180,11 +180,11 @@ class RecordTable::Adding final : public Step {
     table.rows_.insert(table.rows_.begin() + static_cast<std::ptrdiff_t>(at),
                        Row{offset, static_cast<std::uint32_t>(line.size()),
                            static_cast<std::uint32_t>(names_.name_size(line))});
-    // The rows after the new one move down a row in the index too.
-    for (std::uint64_t& slot : table.slots_) {
-      const auto held = static_cast<std::size_t>(slot & kRowBits);
-      if (held != 0 && held - 1 >= at) ++slot;
-    }
+    // The rows after the new one move down a row in the index too. Without a branch: a
+    // slot holds row + 1, or 0 for none, and which slots hold a row after the new one is
+    // as good as random.
+    for (std::uint64_t& slot : table.slots_)
+      slot += static_cast<std::uint64_t>((slot & kRowBits) > at);
     table.index_row(names_, at, names_.key_hash(table.name_bytes(at)));
   }
 
@@ -320,6 +320,15 @@ class RecordTable::Removing final : public Step {
     table_rows.resize(kept);
     if (!spliced_index) {
       table.rebuild_index(names_);
+      return;
+    }
+    // A slot holds row + 1, or 0 for none; no slot holds a dropped row any more. With one
+    // row dropped, as by most deletes, without a branch: which slots hold a row after it is
+    // as good as random.
+    if (rows.size() == 1) {
+      for (std::uint64_t& slot : table.slots_) {
+        slot -= static_cast<std::uint64_t>((slot & kRowBits) > rows.front() + 1);
+      }
       return;
     }
     for (std::uint64_t& slot : table.slots_) {
