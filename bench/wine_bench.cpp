@@ -35,12 +35,14 @@
 #include <vector>
 
 #include "program_driver.h"
+#include "win32/linux_counts.h"
 #include "window/control_ids.h"
 
 namespace {
 
 using perlwick::e2e::Program;
 namespace ids = perlwick::ids;
+namespace win32 = perlwick::win32;
 using Clock = std::chrono::steady_clock;
 
 std::wstring wide(const char* text) {
@@ -66,20 +68,6 @@ std::string read_whole(const std::wstring& path) {
   return bytes.str();
 }
 
-// A small file read whole, as the Linux kernel's files about a process are (through
-// Wine's drive Z:); empty where there is none.
-std::string read_small(const std::wstring& path) {
-  const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return {};
-  std::string text;
-  char buffer[4096];
-  DWORD got = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
-  CloseHandle(file);
-  return text;
-}
-
 // Processor time and page faults, as counted from a process's start.
 struct Usage {
   double user_ms = 0;
@@ -90,71 +78,16 @@ struct Usage {
   }
 };
 
-// Under Wine a Windows process is a Linux process, whose page faults and processor time
-// the kernel counts; Wine's own count of page faults stays at 0. Its Linux process id is
-// told to nobody: it is the process of that name (the kernel keeps 15 characters of it)
-// in this Wine prefix, the newest should there be several. (Z:\proc\self is the Wine
-// server, which opens files for its programs.) 0 where there is none, as on Windows.
-long linux_pid(std::wstring name) {
-  name = name.substr(0, 15);
-  std::transform(name.begin(), name.end(), name.begin(), towlower);
-  const std::string wanted(name.begin(), name.end());
-  wchar_t prefix[MAX_PATH] = {};
-  if (!GetEnvironmentVariableW(L"WINEPREFIX", prefix, MAX_PATH)) return 0;
-  std::string environment_entry = std::string(1, '\0') + "WINEPREFIX=";
-  for (const wchar_t* c = prefix; *c != 0; ++c) environment_entry += static_cast<char>(*c);
-  environment_entry += '\0';
-
-  long found = 0;
-  unsigned long long found_start = 0;
-  WIN32_FIND_DATAW entry{};
-  const HANDLE search = FindFirstFileW(L"Z:\\proc\\*", &entry);
-  if (search == INVALID_HANDLE_VALUE) return 0;
-  do {
-    const std::wstring pid = entry.cFileName;
-    if (pid.empty() || !std::all_of(pid.begin(), pid.end(), iswdigit)) continue;
-    const std::wstring folder = L"Z:\\proc\\" + pid + L"\\";
-    std::string comm = read_small(folder + L"comm");
-    while (!comm.empty() && comm.back() == '\n') comm.pop_back();
-    std::transform(comm.begin(), comm.end(), comm.begin(),
-                   [](char c) { return static_cast<char>(std::tolower(c)); });
-    if (comm != wanted) continue;
-    if (('\0' + read_small(folder + L"environ")).find(environment_entry) == std::string::npos) {
-      continue;
-    }
-    // The process's start is the 22nd field of its stat, after the parenthesised name.
-    const std::string stat = read_small(folder + L"stat");
-    std::istringstream fields(stat.substr(stat.rfind(')') + 1));
-    std::string skipped;
-    for (int field = 3; field <= 21; ++field) fields >> skipped;
-    unsigned long long start = 0;
-    fields >> start;
-    if (found == 0 || start >= found_start) {
-      found = std::wcstol(pid.c_str(), nullptr, 10);
-      found_start = start;
-    }
-  } while (FindNextFileW(search, &entry));
-  FindClose(search);
-  return found;
-}
-
 // A process whose processor time and page faults are counted: from the Linux kernel's
 // counts under Wine, from Windows' own on Windows.
 class Counted {
  public:
-  Counted(HANDLE process, const std::wstring& name) : process_(process), pid_(linux_pid(name)) {}
+  Counted(HANDLE process, const std::wstring& name)
+      : process_(process), pid_(win32::linux_pid(name)) {}
 
   Usage now() const {
-    if (pid_ != 0) {
-      // Minor and major page faults are the 10th and 12th fields, user and kernel time in
-      // ticks of 10 ms the 14th and 15th.
-      const std::string stat = read_small(L"Z:\\proc\\" + std::to_wstring(pid_) + L"\\stat");
-      std::istringstream fields(stat.substr(stat.rfind(')') + 1));
-      std::string state;
-      double values[16] = {};
-      fields >> state;
-      for (int field = 4; field <= 15; ++field) fields >> values[field];
-      if (fields) return {values[14] * 10, values[15] * 10, values[10] + values[12]};
+    if (win32::LinuxCounts counts; pid_ != 0 && win32::linux_counts(pid_, counts)) {
+      return {counts.user_ms, counts.kernel_ms, counts.page_faults};
     }
     FILETIME created{};
     FILETIME ended{};
