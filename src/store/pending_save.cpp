@@ -44,6 +44,14 @@ bool take_number(std::string_view& text, std::string_view label, int base, std::
   return true;
 }
 
+// The header's lines after the first, which every version writes: the sizes of the
+// contents before and after, and the checksum.
+bool take_sizes(std::string_view& copy, std::uint64_t& before, std::uint64_t& after,
+                std::uint64_t& sum) {
+  return take_number(copy, "before ", 10, before) && take_number(copy, "after ", 10, after) &&
+         take_number(copy, "checksum ", 16, sum);
+}
+
 // A copy as the version before wrote it: the content before, then the content after.
 PendingCopy read_whole_copy(std::string_view copy) {
   PendingCopy found;
@@ -51,10 +59,7 @@ PendingCopy read_whole_copy(std::string_view copy) {
   std::uint64_t before = 0;
   std::uint64_t after = 0;
   std::uint64_t sum = 0;
-  if (!take_number(copy, "before ", 10, before) || !take_number(copy, "after ", 10, after) ||
-      !take_number(copy, "checksum ", 16, sum) || !copy.starts_with("\r\n")) {
-    return found;
-  }
+  if (!take_sizes(copy, before, after, sum) || !copy.starts_with("\r\n")) return found;
   copy.remove_prefix(2);
   if (before > copy.size() || copy.size() - before != after || checksum(copy) != sum) {
     return found;
@@ -73,10 +78,7 @@ PendingCopy read_parted_copy(std::string_view copy, std::string& rebuilt) {
   std::uint64_t before = 0;
   std::uint64_t after = 0;
   std::uint64_t sum = 0;
-  if (!take_number(copy, "before ", 10, before) || !take_number(copy, "after ", 10, after) ||
-      !take_number(copy, "checksum ", 16, sum)) {
-    return found;
-  }
+  if (!take_sizes(copy, before, after, sum)) return found;
   ContentChecksum check;
   check.add(copy);
   if (check.value() != sum) return found;
