@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "store/ansi_text.h"
+#include "records/ansi_text.h"
 
 namespace perlwick {
 namespace {

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "store/file_system.h"
+#include "files/file_system.h"
 
 namespace perlwick::testing {
 

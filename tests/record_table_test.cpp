@@ -5,8 +5,8 @@
 #include <optional>
 
 #include "allocation_failure.h"
-#include "store/ansi_text.h"
-#include "store/record_table.h"
+#include "records/ansi_text.h"
+#include "records/record_table.h"
 
 namespace perlwick {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "store/records_format.h"
+#include "records/records_format.h"
 #include "window/messages.h"
 
 namespace perlwick {

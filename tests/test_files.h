@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "store/file_system.h"
+#include "files/file_system.h"
 
 namespace perlwick::testing {
 

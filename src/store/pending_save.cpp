@@ -6,7 +6,7 @@
 #include <cstring>
 #include <functional>
 
-#include "store/ansi_text.h"
+#include "records/ansi_text.h"
 
 namespace perlwick {
 namespace {

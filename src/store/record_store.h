@@ -31,11 +31,11 @@
 #include <string_view>
 #include <vector>
 
-#include "store/file_system.h"
-#include "store/patient_file_system.h"
-#include "store/record_table.h"
-#include "store/records_format.h"
-#include "store/status.h"
+#include "common/status.h"
+#include "files/file_system.h"
+#include "files/patient_file_system.h"
+#include "records/record_table.h"
+#include "records/records_format.h"
 
 namespace perlwick {
 

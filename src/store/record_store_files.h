@@ -6,7 +6,7 @@
 #include <span>
 #include <string_view>
 
-#include "store/file_system.h"
+#include "files/file_system.h"
 
 namespace perlwick {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "store/status.h"
+#include "common/status.h"
 
 namespace perlwick {
 

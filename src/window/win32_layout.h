@@ -5,7 +5,7 @@
 
 #include <windows.h>
 
-#include "store/status.h"
+#include "common/status.h"
 #include "win32/owned.h"
 
 namespace perlwick::win32 {

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "store/ansi_text.h"
+#include "records/ansi_text.h"
 #include "store/record_store.h"
 #include "window/control_ids.h"
 #include "window/form1_table.h"

@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "store/status.h"
+#include "common/status.h"
 #include "tray/module1.h"
 #include "tray/shell_tray_win32.h"
 #include "win32/owned.h"

@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "store/ansi_text.h"
-#include "store/record_table.h"
+#include "records/ansi_text.h"
+#include "records/record_table.h"
 
 namespace {
 

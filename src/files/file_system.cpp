@@ -1,4 +1,4 @@
-#include "store/file_system.h"
+#include "files/file_system.h"
 
 namespace perlwick {
 

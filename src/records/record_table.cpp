@@ -1,10 +1,10 @@
-#include "store/record_table.h"
+#include "records/record_table.h"
 
 #include <algorithm>
 #include <stdexcept>
 
-#include "store/ansi_text.h"
-#include "store/name_reader.h"
+#include "records/ansi_text.h"
+#include "records/name_reader.h"
 
 namespace perlwick {
 RecordTable::~RecordTable() = default;

@@ -1,4 +1,4 @@
-#include "store/patient_file_system.h"
+#include "files/patient_file_system.h"
 
 #include <algorithm>
 #include <thread>

@@ -1,4 +1,4 @@
-#include "store/name_reader.h"
+#include "records/name_reader.h"
 
 namespace perlwick {
 namespace {

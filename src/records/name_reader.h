@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-#include "store/ansi_text.h"
+#include "records/ansi_text.h"
 
 namespace perlwick {
 

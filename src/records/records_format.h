@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "store/status.h"
+#include "common/status.h"
 
 namespace perlwick {
 

@@ -6,7 +6,7 @@
 #include <array>
 #include <atomic>
 
-#include "store/ansi_text.h"
+#include "records/ansi_text.h"
 
 namespace perlwick {
 namespace {

@@ -9,7 +9,7 @@
 #include <chrono>
 #include <functional>
 
-#include "store/file_system.h"
+#include "files/file_system.h"
 
 namespace perlwick {
 

@@ -17,7 +17,7 @@
 #include <thread>
 
 #include "common/scope_exit.h"
-#include "store/file_system.h"
+#include "files/file_system.h"
 
 namespace perlwick {
 namespace {

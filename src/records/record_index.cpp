@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <type_traits>
 
-#include "store/name_reader.h"
-#include "store/record_table.h"
+#include "records/name_reader.h"
+#include "records/record_table.h"
 
 namespace perlwick {
 

@@ -14,7 +14,7 @@
 #include <climits>
 #include <map>
 
-#include "store/file_system.h"
+#include "files/file_system.h"
 #include "win32/owned.h"
 #include "win32/system_library.h"
 

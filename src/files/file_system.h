@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "store/status.h"
+#include "common/status.h"
 
 namespace perlwick {
 

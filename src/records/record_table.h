@@ -23,7 +23,7 @@
 #include <string_view>
 #include <vector>
 
-#include "store/records_format.h"
+#include "records/records_format.h"
 
 namespace perlwick {
 

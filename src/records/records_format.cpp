@@ -1,8 +1,8 @@
-#include "store/records_format.h"
+#include "records/records_format.h"
 
 #include <vector>
 
-#include "store/ansi_text.h"
+#include "records/ansi_text.h"
 
 namespace perlwick {
 

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "store/name_reader.h"
-#include "store/record_table.h"
+#include "records/name_reader.h"
+#include "records/record_table.h"
 
 namespace perlwick {
 namespace {
