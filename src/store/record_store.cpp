@@ -5,7 +5,6 @@
 #include <stdexcept>
 #include <utility>
 
-#include "store/pending_save.h"
 #include "store/step_times.h"
 
 namespace perlwick {
@@ -35,22 +34,16 @@ Status RecordStore::nothing_saved(const Status& why, std::vector<Message> notice
   const bool busy = why.kind() == Failure::busy;
   notices.push_back(why.message());
   return Status::failure(Message{busy ? Says::nothing_saved_try_again : Says::nothing_saved,
-                                 {display_path()},
+                                 {records_.shown()},
                                  std::move(notices)},
                          why.kind());
 }
 
 RecordStore::RecordStore(std::filesystem::path path, FileSystem& files,
                          std::filesystem::path private_folder)
-    : path_(std::move(path)),
-      files_(files),
-      file_(path_),
-      private_folder_(private_folder.empty() ? files.private_folder() : std::move(private_folder)),
-      file_key_(records_file_key(path_)) {}
-
-std::wstring RecordStore::display_path() const {
-  return path_.wstring();
-}
+    : files_(files),
+      records_(std::move(path),
+               private_folder.empty() ? files.private_folder() : std::move(private_folder)) {}
 
 void RecordStore::adopt(RecordTable table) {
   table_ = std::move(table);
@@ -73,7 +66,7 @@ LoadResult RecordStore::load(bool only_if_changed) {
   const auto failed = [&](const Status& why) {
     notices.push_back(why.message());
     return LoadResult{LoadOutcome::failed,
-                      Message{Says::not_read, {display_path()}, std::move(notices)}};
+                      Message{Says::not_read, {records_.shown()}, std::move(notices)}};
   };
   try {
     PERLWICK_STEPS_BEGIN();
@@ -85,48 +78,42 @@ LoadResult RecordStore::load(bool only_if_changed) {
       if (only_if_changed && locked.kind() == Failure::busy) return {LoadOutcome::loaded, {}};
       return failed(locked);
     }
-    find_file();
+    records_.find(files_);
     // What an interrupted edit left is taken care of before the records file is read:
     // until then it may hold neither its old nor its new content, or be missing. Catching
     // up only finishes what can be finished; the next start or edit sets the rest aside
     // and says so.
-    if (!only_if_changed) {
-      if (Status recovered = recover_written_files(notices); !recovered.ok()) {
-        return failed(recovered);
-      }
-    }
-    if (Status finished = finish_pending_save(only_if_changed ? nullptr : &notices);
-        !finished.ok()) {
-      return failed(finished);
+    if (Status recovered = recover(only_if_changed ? nullptr : &notices); !recovered.ok()) {
+      return failed(recovered);
     }
     if (!only_if_changed) seen_.reset();
     bool file_exists = false;
     if (Status read = read_if_changed(file_exists); !read.ok()) return failed(read);
-    if (!only_if_changed && !file_exists) name_saves_kept_aside(notices);
+    if (!only_if_changed && !file_exists) recovery_.name_saves_kept_aside(notices);
     Message notice;
     if (!notices.empty()) notice = Message{Says::paragraphs, {}, std::move(notices)};
     return {file_exists ? LoadOutcome::loaded : LoadOutcome::missing, std::move(notice)};
   } catch (const std::bad_alloc&) {
-    return failed(Status::failure(Message{Says::not_enough_memory_to_read, {display_path()}}));
+    return failed(Status::failure(Message{Says::not_enough_memory_to_read, {records_.shown()}}));
   } catch (const std::length_error&) {
-    return failed(Status::failure(Message{Says::too_large_to_read, {display_path()}}));
+    return failed(Status::failure(Message{Says::too_large_to_read, {records_.shown()}}));
   } catch (const std::exception& e) {
-    return failed(unreadable(Status::failure(reason_of(e))));
+    return failed(unreadable(records_, Status::failure(reason_of(e))));
   }
 }
 
-// Where the records file really is: a link is followed to its target, which is read and
-// written in the link's stead. Where that cannot be found (there is no file yet), the
-// path is taken as it is.
-void RecordStore::find_file() {
-  FileIdentity identity;
-  if (files_.identify(path_, identity).ok() && !identity.final_path.empty()) {
-    file_ = identity.final_path;
-    links_ = identity.links;
-  } else {
-    file_ = path_;
-    links_ = 1;
+// Without notices (catching up), only the pending copy is finished where it can be: new
+// files beside the records file may be another copy's edit in progress.
+Status RecordStore::recover(std::vector<Message>* notices) {
+  bool changed = false;
+  if (notices != nullptr) {
+    if (Status recovered = recovery_.recover_written_files(*notices, changed); !recovered.ok()) {
+      return recovered;
+    }
   }
+  const Status finished = recovery_.finish_pending_save(notices, changed);
+  if (changed) seen_.reset();
+  return finished;
 }
 
 Status RecordStore::add(const Record& record) {
@@ -158,19 +145,16 @@ Status RecordStore::edit(const Record* record, std::wstring_view name, const Rec
     }
     std::unique_ptr<EditLock> lock;
     if (Status locked = take_lock(lock, lock_wait_); !locked.ok()) return nothing_saved(locked);
-    find_file();
+    records_.find(files_);
     PERLWICK_STEP("check and lock");
     // Windows refuses to replace a read-only file only with a vague error, and some file
     // systems do not refuse at all: the attribute is the user's wish, and it is kept.
-    if (files_.is_read_only(file_)) {
-      return nothing_saved(Status::failure(Message{Says::read_only, {display_path()}}));
+    if (files_.is_read_only(records_.file)) {
+      return nothing_saved(Status::failure(Message{Says::read_only, {records_.shown()}}));
     }
     std::vector<Message> notices;
-    if (Status recovered = recover_written_files(notices); !recovered.ok()) {
-      return nothing_saved(recovered);
-    }
-    if (Status finished = finish_pending_save(&notices); !finished.ok()) {
-      return nothing_saved(finished, std::move(notices));
+    if (Status recovered = recover(&notices); !recovered.ok()) {
+      return nothing_saved(recovered, std::move(notices));
     }
     // What was set aside is said before anything else is saved.
     if (!notices.empty()) {
@@ -186,7 +170,7 @@ Status RecordStore::edit(const Record* record, std::wstring_view name, const Rec
       const std::size_t row = table_.last_match(name_key(name));
       if (row == table_.count() || table_.record(row) != *shown) {
         return Status::failure(
-            Message{Says::changed_since_shown, {std::wstring(name), display_path()}},
+            Message{Says::changed_since_shown, {std::wstring(name), records_.shown()}},
             Failure::changed);
       }
     }
@@ -198,14 +182,15 @@ Status RecordStore::edit(const Record* record, std::wstring_view name, const Rec
     table_.make_room(change);
     Edit made{generation_, change.kind(), change.rows()};
     PERLWICK_STEP("make room");
-    if (Status written = write_whole_file(table_.pieces(change), file_exists); !written.ok()) {
+    if (Status written = saving_.save(table_.pieces(change), table_.bytes(), file_exists);
+        !written.ok()) {
       return written;
     }
     table_.apply(change);
     PERLWICK_STEP("apply");
     last_edit_ = std::move(made);
     ++generation_;
-    seen_ = files_.stamp(file_);
+    seen_ = files_.stamp(records_.file);
     PERLWICK_STEP("stamp");
     return Status();
   } catch (const std::bad_alloc&) {
@@ -214,24 +199,20 @@ Status RecordStore::edit(const Record* record, std::wstring_view name, const Rec
     return Status::failure(Message{Says::too_large_to_save});
   } catch (const std::exception& e) {
     return Status::failure(
-        Message{Says::not_saved, {display_path()}, {Status::failure(reason_of(e)).message()}});
+        Message{Says::not_saved, {records_.shown()}, {Status::failure(reason_of(e)).message()}});
   }
 }
 
 Status RecordStore::take_lock(std::unique_ptr<EditLock>& lock, std::chrono::milliseconds wait) {
-  const Status taken = files_.lock(file_key_, private_folder_, wait, lock);
+  const Status taken = files_.lock(records_.key, records_.private_folder, wait, lock);
   if (taken.ok()) return taken;
   if (taken.kind() == Failure::busy) {
-    return Status::failure(Message{Says::another_copy_saving,
-                                   {display_path(), std::to_wstring((wait.count() + 999) / 1000)}},
-                           Failure::busy);
+    return Status::failure(
+        Message{Says::another_copy_saving,
+                {records_.shown(), std::to_wstring((wait.count() + 999) / 1000)}},
+        Failure::busy);
   }
   return Status::failure(Message{Says::lock_failed, {}, {taken.message()}});
-}
-
-Status RecordStore::unreadable(const Status& read) const {
-  return Status::failure(Message{Says::unreadable, {display_path()}, {read.message()}},
-                         read.kind());
 }
 
 // Brings the table up to date with the file when the file changed since it was last read
@@ -240,7 +221,7 @@ Status RecordStore::unreadable(const Status& read) const {
 // table.
 Status RecordStore::read_if_changed(bool& file_exists) {
   // Taken before the read: a change after it shows in the next stamp.
-  const FileStamp now = files_.stamp(file_);
+  const FileStamp now = files_.stamp(records_.file);
   const std::int64_t coarseness = now.fine_times ? kFineTicks : kCoarsestTicks;
   if (seen_ && seen_->same_as(now) && seen_->taken - seen_->modified >= coarseness) {
     file_exists = now.exists;
@@ -252,12 +233,12 @@ Status RecordStore::read_if_changed(bool& file_exists) {
     const std::string_view known = table_.bytes();
     std::size_t compared = 0;
     bool same = true;
-    const Status read = files_.read_each(file_, [&](std::string_view chunk) {
+    const Status read = files_.read_each(records_.file, [&](std::string_view chunk) {
       same = known.substr(compared, chunk.size()) == chunk;
       compared += chunk.size();
       return same;
     });
-    if (!read.ok() && read.kind() != Failure::missing) return unreadable(read);
+    if (!read.ok() && read.kind() != Failure::missing) return unreadable(records_, read);
     file_exists = read.ok();
     if (!file_exists || (same && compared == known.size())) {
       seen_ = now;
@@ -265,9 +246,9 @@ Status RecordStore::read_if_changed(bool& file_exists) {
     }
   }
   std::string bytes;
-  const Status read = files_.read_all(file_, bytes);
+  const Status read = files_.read_all(records_.file, bytes);
   PERLWICK_STEP("read the whole file");
-  if (!read.ok() && read.kind() != Failure::missing) return unreadable(read);
+  if (!read.ok() && read.kind() != Failure::missing) return unreadable(records_, read);
   file_exists = read.ok();
   if (file_exists) adopt(RecordTable::parse(std::move(bytes)));
   PERLWICK_STEP("parse and index it");

@@ -3,29 +3,21 @@
 // The record store: the records file, the record table read from it, and the three edits.
 //
 // An edit holds the records file's edit lock, which every copy of the program takes
-// before it changes the file, so that no two edits interleave. It brings the table up to
-// date with the file, makes the new content and its table, writes the content to a new
-// file beside the records file with the records file's protection, and moves it over the
-// records file in one step. Nothing an interrupted edit leaves is deleted while it could
-// be the only copy of the records. Everything the edit needs is
-// taken before the file is written; a failed edit, running out of memory included, leaves
-// the records file and the table as they were and says why.
-//
-// Where the records file's folder refuses new files (the top of drive C: for a program
-// that is not run as administrator), an edit rewrites the records file itself, after
-// keeping the complete new content in the account's private folder; an interrupted
-// rewrite is finished from that copy at the next load or edit.
+// before it changes the file, so that no two edits interleave. It takes care of what
+// interrupted edits left (recovery.h), brings the table up to date with the file, makes
+// the change and takes all the memory it needs, then saves the new content (saving.h) and
+// only then applies the change to the table. A failed edit, running out of memory
+// included, leaves the records file and the table as they were and says why.
 //
 // A records file that is a link is read and written at its target, so that the link
-// stays; one of several names (hard links) is rewritten in place, so that every name keeps
-// it. A file another program holds for a moment is waited for (patient_file_system.h).
+// stays (records_file.h). A file another program holds for a moment is waited for
+// (patient_file_system.h).
 
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
-#include <random>
 #include <span>
 #include <string>
 #include <string_view>
@@ -36,6 +28,9 @@
 #include "files/patient_file_system.h"
 #include "records/record_table.h"
 #include "records/records_format.h"
+#include "store/records_file.h"
+#include "store/recovery.h"
+#include "store/saving.h"
 
 namespace perlwick {
 
@@ -108,48 +103,25 @@ class RecordStore {
   template <typename MakeChange>
   Status edit(const Record* record, std::wstring_view name, const Record* shown,
               MakeChange make_change);
-  // Finds the file the records file's path leads to.
-  void find_file();
   Status take_lock(std::unique_ptr<EditLock>& lock, std::chrono::milliseconds wait);
-  // What interrupted edits left (record_store_recovery.cpp). Where notices is given, what
+  // Takes care of what interrupted edits left (recovery.h): where notices is given, what
   // is set aside is said there; without it, what cannot be finished is left for later.
-  Status finish_pending_save(std::vector<Message>* notices);
-  Status recover_written_files(std::vector<Message>& notices);
-  void name_saves_kept_aside(std::vector<Message>& notices);
-  std::wstring aside_prefix(std::wstring_view what) const;
-  std::filesystem::path unused_name(const std::filesystem::path& folder, std::wstring_view what);
-  Status unreadable(const Status& read) const;
+  Status recover(std::vector<Message>* notices);
   Status nothing_saved(const Status& why, std::vector<Message> notices = {}) const;
-  Status not_saved(const Status& why) const;
-  Status not_saved(Says how, std::wstring file, const Status& why) const;
   Status read_if_changed(bool& file_exists);
-  // Writing the new content (record_store_saving.cpp), which comes in pieces, one after
-  // another.
-  Status create_beside(std::filesystem::path& temp, std::filesystem::path& written,
-                       std::unique_ptr<WritableFile>& file);
-  Status write_whole_file(std::span<const std::string_view> content, bool file_exists);
-  Status write_in_place(std::span<const std::string_view> content);
-  // opened says whether the records file was opened, and so may have changed.
-  Status rewrite_in_place(std::span<const std::string_view> content, bool& opened);
   LoadResult load(bool only_if_changed);
-  std::wstring display_path() const;
   void adopt(RecordTable table);
 
-  std::filesystem::path path_;
   PatientFileSystem files_;
-  // The file that path_ leads to, and how many names it has.
-  std::filesystem::path file_;
-  std::uint32_t links_ = 1;
-  std::filesystem::path private_folder_;
-  std::wstring file_key_;
+  RecordsFile records_;
+  Saving saving_{files_, records_};
+  Recovery recovery_{files_, records_, saving_};
   std::chrono::milliseconds lock_wait_{5000};
   RecordTable table_;
   std::uint64_t generation_ = 0;
   Edit last_edit_;
   // The records file's entry when this store last read or wrote it.
   std::optional<FileStamp> seen_;
-  // Names the files written beside the records file.
-  std::mt19937_64 random_{std::random_device{}()};
 };
 
 }  // namespace perlwick

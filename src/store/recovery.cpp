@@ -1,10 +1,8 @@
-// What interrupted edits leave, taken care of before the records file is read or written.
+#include "store/recovery.h"
 
 #include <algorithm>
 
 #include "store/pending_save.h"
-#include "store/record_store.h"
-#include "store/record_store_files.h"
 
 namespace perlwick {
 namespace {
@@ -20,8 +18,8 @@ constexpr std::wstring_view kUnfinishedChange = L"unfinished change";
 // copy that was itself cut short was written before the records file was touched: it is
 // discarded, the records file untouched. Anything else is set aside for the user, and
 // notices says where, when it is given; without it, such a copy is left for later.
-Status RecordStore::finish_pending_save(std::vector<Message>* notices) {
-  const std::filesystem::path copy_path = pending_copy_path(private_folder_, path_);
+Status Recovery::finish_pending_save(std::vector<Message>* notices, bool& changed) {
+  const std::filesystem::path& copy_path = records_.pending_copy;
   // Read, not looked up: a copy that cannot be looked at is never taken for none.
   std::string bytes;
   const Status read = files_.read_all(copy_path, bytes);
@@ -41,24 +39,24 @@ Status RecordStore::finish_pending_save(std::vector<Message>* notices) {
   if (copy.state == PendingCopy::State::complete) {
     bool fits = true;
     std::uint64_t size = 0;
-    const Status records = files_.read_each(file_, [&](std::string_view chunk) {
+    const Status records = files_.read_each(records_.file, [&](std::string_view chunk) {
       fits = copy.could_leave(size, chunk);
       size += chunk.size();
       return fits;
     });
     const bool missing = records.kind() == Failure::missing;
-    if (!records.ok() && !missing) return unreadable(records);
+    if (!records.ok() && !missing) return unreadable(records_, records);
     if (missing || (fits && copy.could_leave_size(size))) {
       bool opened = false;
-      const Status rewritten = missing ? write_whole_file(after, false)  // deleted meanwhile
-                                       : rewrite_in_place(after, opened);
+      const Status rewritten = missing ? saving_.save(after, {}, false)  // deleted meanwhile
+                                       : saving_.rewrite_in_place(after, opened);
       if (!rewritten.ok()) {
         return Status::failure(
-            Message{Says::earlier_change_not_finished, {display_path()}, {rewritten.message()}},
+            Message{Says::earlier_change_not_finished, {records_.shown()}, {rewritten.message()}},
             rewritten.kind());
       }
       files_.remove(copy_path);
-      seen_.reset();
+      changed = true;
       return Status();
     }
   }
@@ -69,7 +67,8 @@ Status RecordStore::finish_pending_save(std::vector<Message>* notices) {
   if (copy.state == PendingCopy::State::complete) {
     // Kept already, by a start that then could not remove the copy: only the copy goes.
     std::vector<std::filesystem::path> kept_before;
-    (void)files_.files_starting_with(private_folder_, aside_prefix(kUnfinishedChange), kept_before);
+    (void)files_.files_starting_with(records_.private_folder, aside_prefix(kUnfinishedChange),
+                                     kept_before);
     for (const std::filesystem::path& earlier : kept_before) {
       std::string held;
       if (files_.read_all(earlier, held).ok() && held == copy.after) {
@@ -78,7 +77,7 @@ Status RecordStore::finish_pending_save(std::vector<Message>* notices) {
       }
     }
   }
-  const std::filesystem::path aside = unused_name(private_folder_, kUnfinishedChange);
+  const std::filesystem::path aside = unused_name(records_.private_folder, kUnfinishedChange);
   if (copy.state == PendingCopy::State::complete) {
     std::unique_ptr<WritableFile> file;
     Status kept = files_.create_new(aside, {}, file);
@@ -89,7 +88,7 @@ Status RecordStore::finish_pending_save(std::vector<Message>* notices) {
       return Status::failure(Message{Says::change_not_kept, {aside.wstring()}, {kept.message()}});
     }
     files_.remove(copy_path);
-    notices->push_back(Message{Says::change_kept_aside, {display_path(), aside.wstring()}});
+    notices->push_back(Message{Says::change_kept_aside, {records_.shown(), aside.wstring()}});
     return Status();
   }
   if (Status moved = files_.replace(copy_path, aside); !moved.ok()) {
@@ -97,7 +96,7 @@ Status RecordStore::finish_pending_save(std::vector<Message>* notices) {
         Message{Says::not_moved_aside, {copy_path.wstring()}, {moved.message()}});
   }
   notices->push_back(Message{Says::unknown_copy_moved_aside,
-                             {copy_path.wstring(), aside.wstring(), display_path()}});
+                             {copy_path.wstring(), aside.wstring(), records_.shown()}});
   return Status();
 }
 
@@ -107,9 +106,9 @@ Status RecordStore::finish_pending_save(std::vector<Message>* notices) {
 // and goes. Without the records file (the new file was not moved in, and the records file
 // was taken away), the newest complete one becomes the records file; one that may be
 // incomplete is kept under a name the user sees, and notices says so.
-Status RecordStore::recover_written_files(std::vector<Message>& notices) {
-  const std::filesystem::path folder = file_.has_parent_path() ? file_.parent_path() : ".";
-  const std::wstring name = file_.filename().wstring();
+Status Recovery::recover_written_files(std::vector<Message>& notices, bool& changed) {
+  const std::filesystem::path folder = records_.folder();
+  const std::wstring name = records_.file.filename().wstring();
   std::vector<std::filesystem::path> written;
   std::vector<std::filesystem::path> being_written;
   Status listed = files_.files_starting_with(folder, name + std::wstring(kWritten), written);
@@ -118,12 +117,12 @@ Status RecordStore::recover_written_files(std::vector<Message>& notices) {
   }
   // What a listing that failed did not find matters only where it may be the only copy of
   // the records: without the records file.
-  if (!listed.ok() && listed.kind() != Failure::missing && !files_.stamp(file_).exists) {
+  if (!listed.ok() && listed.kind() != Failure::missing && !files_.stamp(records_.file).exists) {
     return Status::failure(
         Message{Says::folder_unreadable, {folder.wstring()}, {listed.message()}});
   }
   if (written.empty() && being_written.empty()) return Status();
-  if (!files_.stamp(file_).exists && !written.empty()) {
+  if (!files_.stamp(records_.file).exists && !written.empty()) {
     // The newest complete save becomes the records file: the others are older.
     auto newest = written.end();
     std::int64_t newest_time = 0;
@@ -131,7 +130,7 @@ Status RecordStore::recover_written_files(std::vector<Message>& notices) {
       const FileStamp entry = files_.stamp(*file);
       if (!entry.exists) {
         return Status::failure(Message{Says::save_not_put_back,
-                                       {file->wstring(), display_path()},
+                                       {file->wstring(), records_.shown()},
                                        {Message{Says::entry_unreadable}}});
       }
       if (newest == written.end() || entry.modified > newest_time) {
@@ -139,15 +138,15 @@ Status RecordStore::recover_written_files(std::vector<Message>& notices) {
         newest_time = entry.modified;
       }
     }
-    if (Status moved = files_.replace(*newest, file_); !moved.ok()) {
-      return Status::failure(
-          Message{Says::save_not_put_back, {newest->wstring(), display_path()}, {moved.message()}});
+    if (Status moved = files_.replace(*newest, records_.file); !moved.ok()) {
+      return Status::failure(Message{
+          Says::save_not_put_back, {newest->wstring(), records_.shown()}, {moved.message()}});
     }
     written.erase(newest);
-    seen_.reset();
+    changed = true;
   }
   written.insert(written.end(), being_written.begin(), being_written.end());
-  if (files_.stamp(file_).exists) {
+  if (files_.stamp(records_.file).exists) {
     for (const std::filesystem::path& leftover : written) files_.remove(leftover);
     return Status();
   }
@@ -157,7 +156,7 @@ Status RecordStore::recover_written_files(std::vector<Message>& notices) {
       return Status::failure(
           Message{Says::not_moved_aside, {leftover.wstring()}, {moved.message()}});
     }
-    notices.push_back(Message{Says::save_kept_aside, {display_path(), aside.wstring(), name}});
+    notices.push_back(Message{Says::save_kept_aside, {records_.shown(), aside.wstring(), name}});
   }
   return Status();
 }
@@ -165,8 +164,8 @@ Status RecordStore::recover_written_files(std::vector<Message>& notices) {
 // While the records file is missing, every start names what interrupted saves left beside
 // it, which may hold the records: a notice that a power cut kept from the user is given
 // again.
-void RecordStore::name_saves_kept_aside(std::vector<Message>& notices) {
-  const std::filesystem::path folder = file_.has_parent_path() ? file_.parent_path() : ".";
+void Recovery::name_saves_kept_aside(std::vector<Message>& notices) {
+  const std::filesystem::path folder = records_.folder();
   std::vector<std::filesystem::path> kept_aside;
   // Only a reminder: a listing that fails leaves it for the next start.
   (void)files_.files_starting_with(folder, aside_prefix(kUnfinishedSave), kept_aside);
@@ -175,23 +174,23 @@ void RecordStore::name_saves_kept_aside(std::vector<Message>& notices) {
       return notice.names.size() > 1 && notice.names[1] == kept.wstring();
     });
     if (!named) {
-      notices.push_back(Message{Says::save_kept_aside,
-                                {display_path(), kept.wstring(), file_.filename().wstring()}});
+      notices.push_back(
+          Message{Says::save_kept_aside,
+                  {records_.shown(), kept.wstring(), records_.file.filename().wstring()}});
     }
   }
 }
 
-// How the names of what is set aside begin: the records file's name, then what it is.
-std::wstring RecordStore::aside_prefix(std::wstring_view what) const {
-  return file_.stem().wstring() + L" (" + std::wstring(what) + L" ";
+std::wstring Recovery::aside_prefix(std::wstring_view what) const {
+  return records_.file.stem().wstring() + L" (" + std::wstring(what) + L" ";
 }
 
-// A name in folder, after the records file's, that no file has yet.
-std::filesystem::path RecordStore::unused_name(const std::filesystem::path& folder,
-                                               std::wstring_view what) {
+std::filesystem::path Recovery::unused_name(const std::filesystem::path& folder,
+                                            std::wstring_view what) {
   std::filesystem::path name;
   for (int n = 1; n < 100000; ++n) {
-    name = folder / (aside_prefix(what) + std::to_wstring(n) + L")" + file_.extension().wstring());
+    name = folder /
+           (aside_prefix(what) + std::to_wstring(n) + L")" + records_.file.extension().wstring());
     if (!files_.stamp(name).exists) break;
   }
   return name;

@@ -1,65 +1,45 @@
-// Writing an edit's new content: to a new file beside the records file that then takes
-// its place, or, where the folder refuses new files, over the records file itself.
+#include "store/saving.h"
 
 #include <utility>
 
 #include "common/scope_exit.h"
 #include "store/pending_save.h"
-#include "store/record_store.h"
-#include "store/record_store_files.h"
 #include "store/step_times.h"
 
 namespace perlwick {
 
 // Saving failed, and the records file was not changed: why is within.
-Status RecordStore::not_saved(const Status& why) const {
-  return Status::failure(Message{Says::not_saved, {display_path()}, {why.message()}}, why.kind());
+Status Saving::not_saved(const Status& why) const {
+  return Status::failure(Message{Says::not_saved, {records_.shown()}, {why.message()}}, why.kind());
 }
 
 // The same, where the step how, on file, failed.
-Status RecordStore::not_saved(Says how, std::wstring file, const Status& why) const {
+Status Saving::not_saved(Says how, std::wstring file, const Status& why) const {
   return not_saved(Status::failure(Message{how, {std::move(file)}, {why.message()}}, why.kind()));
-}
-
-Status fill(WritableFile& file, std::span<const std::string_view> parts) {
-  const auto failed = [&](Says step, const Status& failure) {
-    return Status::failure(Message{step, {file.path().wstring()}, {failure.message()}},
-                           failure.kind());
-  };
-  for (const std::string_view part : parts) {
-    if (Status s = file.write(part); !s.ok()) return failed(Says::writing_failed, s);
-  }
-  PERLWICK_STEP("write");
-  if (Status s = file.cut(); !s.ok()) return failed(Says::ending_failed, s);
-  PERLWICK_STEP("end the file");
-  if (Status s = file.flush(); !s.ok()) return failed(Says::flushing_failed, s);
-  PERLWICK_STEP("flush");
-  if (Status s = file.close(); !s.ok()) return failed(Says::closing_failed, s);
-  PERLWICK_STEP("close");
-  return Status();
 }
 
 // A new file beside the records file, under a name of its own (temp), and the name it
 // takes once it is complete (written).
-Status RecordStore::create_beside(std::filesystem::path& temp, std::filesystem::path& written,
-                                  std::unique_ptr<WritableFile>& file) {
+Status Saving::create_beside(std::filesystem::path& temp, std::filesystem::path& written,
+                             std::unique_ptr<WritableFile>& file) {
   Status created;
   for (int attempt = 0; attempt < 100; ++attempt) {
     const std::wstring id = std::to_wstring(random_()) + L"-" + std::to_wstring(attempt);
-    temp = file_;
+    temp = records_.file;
     temp += std::wstring(kBeingWritten) + id;
-    written = file_;
+    written = records_.file;
     written += std::wstring(kWritten) + id;
-    created = files_.create_new(temp, file_, file);
+    created = files_.create_new(temp, records_.file, file);
     if (created.kind() != Failure::taken) break;
   }
   return created;
 }
 
-Status RecordStore::write_whole_file(std::span<const std::string_view> content, bool file_exists) {
+Status Saving::save(std::span<const std::string_view> content, std::string_view before,
+                    bool file_exists) {
   // A file of several names is written in place: a new file would take the place of one
   // of them only.
-  if (links_ > 1 && file_exists) return write_in_place(content);
+  if (records_.links > 1 && file_exists) return write_in_place(content, before);
   std::filesystem::path temp;
   std::filesystem::path written;
   std::unique_ptr<WritableFile> file;
@@ -68,14 +48,14 @@ Status RecordStore::write_whole_file(std::span<const std::string_view> content, 
   // itself is rewritten, which keeps its protection as it is.
   const bool refused = created.kind() == Failure::refused;
   if ((refused || created.kind() == Failure::unprotected) && file_exists) {
-    return write_in_place(content);
+    return write_in_place(content, before);
   }
   if (refused) {
     return Status::failure(Message{Says::nothing_saved,
-                                   {display_path()},
-                                   {Message{Says::no_records_file_refused, {display_path()}}}});
+                                   {records_.shown()},
+                                   {Message{Says::no_records_file_refused, {records_.shown()}}}});
   }
-  if (!created.ok()) return not_saved(Says::new_file_not_created, file_.wstring(), created);
+  if (!created.ok()) return not_saved(Says::new_file_not_created, records_.file.wstring(), created);
   // However this ends short of the swap, the new file goes: the records file is as it was
   // (or, when there was none, the boxes still hold what was to be saved).
   const std::filesystem::path* current = &temp;
@@ -88,11 +68,12 @@ Status RecordStore::write_whole_file(std::span<const std::string_view> content, 
   if (Status s = fill(*file, content); !s.ok()) return not_saved(s);
   // Complete and on the disk: from now on its name says so. Then it takes the records
   // file's place.
-  for (const auto& [from, to] : {std::pair{&temp, &written}, std::pair{&written, &file_}}) {
+  using Move = std::pair<const std::filesystem::path*, const std::filesystem::path*>;
+  for (const auto& [from, to] : {Move{&temp, &written}, Move{&written, &records_.file}}) {
     if (Status s = files_.replace(*from, *to); !s.ok()) {
-      return not_saved(Says::not_replaced, file_.wstring(), s);
+      return not_saved(Says::not_replaced, records_.file.wstring(), s);
     }
-    current = to == &file_ ? nullptr : to;
+    current = to == &records_.file ? nullptr : to;
   }
   PERLWICK_STEP("replace");
   return Status();
@@ -101,19 +82,17 @@ Status RecordStore::write_whole_file(std::span<const std::string_view> content, 
 // The records file's folder refuses new files: the file itself is rewritten. Its new
 // content is first made durable in the private folder, so that an interruption at any
 // moment leaves either the old content or a copy that finishes the new one.
-Status RecordStore::write_in_place(std::span<const std::string_view> content) {
-  const std::filesystem::path copy_path = pending_copy_path(private_folder_, path_);
-  if (Status s = files_.make_folder(private_folder_); !s.ok()) {
-    return not_saved(Says::folder_not_created, private_folder_.wstring(), s);
+Status Saving::write_in_place(std::span<const std::string_view> content, std::string_view before) {
+  const std::filesystem::path& copy_path = records_.pending_copy;
+  if (Status s = files_.make_folder(records_.private_folder); !s.ok()) {
+    return not_saved(Says::folder_not_created, records_.private_folder.wstring(), s);
   }
   std::unique_ptr<WritableFile> copy;
   if (Status s = files_.create_or_empty(copy_path, copy); !s.ok()) {
     return not_saved(Says::file_not_created, copy_path.wstring(), s);
   }
-  // The table holds the file's content from before the change: the copy keeps what it
-  // takes to rebuild it too, so that the next start can tell what an interrupted rewrite
-  // left from anything else.
-  const std::string_view before = table_.bytes();
+  // The copy keeps what it takes to rebuild the content from before the change too, so
+  // that the next start can tell what an interrupted rewrite left from anything else.
   const PendingCopyPieces pending = pending_copy(before, content);
   std::vector<std::string_view> copy_pieces = {pending.header};
   copy_pieces.insert(copy_pieces.end(), pending.content.begin(), pending.content.end());
@@ -138,11 +117,11 @@ Status RecordStore::write_in_place(std::span<const std::string_view> content) {
   return Status();
 }
 
-Status RecordStore::rewrite_in_place(std::span<const std::string_view> content, bool& opened) {
+Status Saving::rewrite_in_place(std::span<const std::string_view> content, bool& opened) {
   std::unique_ptr<WritableFile> file;
   opened = false;
-  if (Status s = files_.open_in_place(file_, file); !s.ok()) {
-    return Status::failure(Message{Says::opening_failed, {file_.wstring()}, {s.message()}},
+  if (Status s = files_.open_in_place(records_.file, file); !s.ok()) {
+    return Status::failure(Message{Says::opening_failed, {records_.file.wstring()}, {s.message()}},
                            s.kind());
   }
   opened = true;
