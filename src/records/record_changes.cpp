@@ -1,18 +1,15 @@
 // The three changes to the record table, and the whole new table that stands for any of
 // them where the bytes are not spliced. Each kind says in one place how it is made, what
-// memory it takes, the pieces of the new content, and how it is applied.
+// memory it takes, the pieces of the new content, and how it is applied: through the
+// table's Splicer (record_splicing.cpp), never by writing the table itself.
 
 #include <algorithm>
-#include <cstring>
 
 #include "records/name_reader.h"
 #include "records/record_table.h"
 
 namespace perlwick {
 namespace {
-
-// An Update of more rows than this makes the whole new table instead of splicing each.
-constexpr std::size_t kMostSplicedRows = 16;
 
 using Rows = std::vector<std::size_t>;
 using Pieces = std::vector<std::string_view>;
@@ -38,23 +35,23 @@ class RecordTable::Step {
  public:
   virtual ~Step() = default;
   // Takes the memory the change needs: the one part of a change that may fail.
-  virtual void make_room(RecordTable& table, const Rows& rows) = 0;
+  virtual void make_room(const RecordTable& table, Splicer& splice, const Rows& rows) = 0;
   // Appends the new content, in pieces, to pieces.
   virtual void pieces(const RecordTable& table, const Rows& rows, Pieces& pieces) const = 0;
   // Makes the table that of the new content, in the memory make_room took.
-  virtual void apply(RecordTable& table, const Rows& rows) noexcept = 0;
+  virtual void apply(Splicer& splice, const Rows& rows) noexcept = 0;
 
  protected:
   // The pieces of a table whose lines each end in CR LF, with each of rows replaced by
   // line (nothing for a dropped row).
   static void pieces_around(const RecordTable& table, const Rows& rows, std::string_view line,
                             Pieces& pieces) {
-    const std::string_view all = table.bytes_;
+    const std::string_view all = table.bytes();
     std::size_t next = 0;
     for (const std::size_t row : rows) {
       add_piece(pieces, all.substr(next, table.line_begin(row) - next));
       add_piece(pieces, line);
-      next = table.line_begin(row) + table.rows_[row].line_size + kLineEnd.size();
+      next = table.line_begin(row) + table.line_bytes(row).size() + kLineEnd.size();
     }
     add_piece(pieces, all.substr(next));
   }
@@ -77,9 +74,8 @@ class RecordTable::Rewriting final : public Step {
     // A row's line may have had a lone CR or no line end at all: each gets a full CR LF. The
     // new table keeps these bytes, with room for the next edits to be made in place.
     std::string out;
-    out.reserve(
-        with_slack(table.bytes_.size() + (table.rows_.size() + 1) * kLineEnd.size() + extra));
-    for (std::size_t row = 0; row <= table.rows_.size(); ++row) write(out, row);
+    out.reserve(with_slack(table.bytes().size() + (table.count() + 1) * kLineEnd.size() + extra));
+    for (std::size_t row = 0; row <= table.count(); ++row) write(out, row);
     const NameReader& names = table.names_ != nullptr ? *table.names_ : name_reader_for_code_page();
     return std::make_unique<Rewriting>(std::move(out), names);
   }
@@ -87,7 +83,7 @@ class RecordTable::Rewriting final : public Step {
   Rewriting(std::string content, const NameReader& names)
       : content_(std::move(content)), names_(names) {}
 
-  void make_room(RecordTable&, const Rows&) override {
+  void make_room(const RecordTable&, Splicer&, const Rows&) override {
     if (next_) return;
     // Where memory runs out, the content stays, and the change is as it was made.
     auto next = std::make_unique<RecordTable>();
@@ -99,7 +95,7 @@ class RecordTable::Rewriting final : public Step {
     add_piece(pieces, next_ ? std::string_view(next_->bytes_) : std::string_view(content_));
   }
 
-  void apply(RecordTable& table, const Rows&) noexcept override { table = std::move(*next_); }
+  void apply(Splicer& splice, const Rows&) noexcept override { splice.become(std::move(*next_)); }
 
  private:
   std::string content_;  // until make_room parses it
@@ -116,7 +112,7 @@ class RecordTable::Adding final : public Step {
     std::size_t before = 0;
     if (table.sorted_) {
       // Found by halving.
-      std::size_t after = table.rows_.size();
+      std::size_t after = table.count();
       while (before < after) {
         const std::size_t middle = before + (after - before) / 2;
         if (table.compare_key(middle, key) <= 0) {
@@ -126,7 +122,7 @@ class RecordTable::Adding final : public Step {
         }
       }
     } else {
-      while (before < table.rows_.size() && table.compare_key(before, key) <= 0) ++before;
+      while (before < table.count() && table.compare_key(before, key) <= 0) ++before;
     }
     return before;
   }
@@ -138,54 +134,27 @@ class RecordTable::Adding final : public Step {
     }
     return Rewriting::of(table, line.size(), [&](std::string& out, std::size_t row) {
       if (row == before) append_line(out, line);
-      if (row < table.rows_.size()) append_line(out, table.line_bytes(table.rows_[row]));
+      if (row < table.count()) append_line(out, table.line_bytes(row));
     });
   }
 
   Adding(const SingleByteNames& names, std::string_view line)
       : names_(names), line_(with_line_end(line)) {}
 
-  void make_room(RecordTable& table, const Rows&) override {
-    (void)checked_size(line_.size());
-    std::string& bytes = table.bytes_;
-    if (bytes.capacity() < bytes.size() + line_.size()) {
-      bytes.reserve(with_slack(bytes.size() + line_.size()));
-    }
-    std::vector<Row>& rows = table.rows_;
-    if (rows.capacity() < rows.size() + 1) rows.reserve(with_slack(rows.size() + 1));
-    if (table.slots_.size() < 2 * rows.size() + 4) {
-      // A larger index for the same rows, so that the new one fits.
-      std::vector<std::uint64_t> larger(std::max<std::size_t>(16, table.slots_.size() * 2), 0u);
-      table.slots_.swap(larger);
-      table.rebuild_index(names_);
-    }
+  void make_room(const RecordTable&, Splicer& splice, const Rows&) override {
+    splice.make_room_to_add(line_.size(), names_);
   }
 
   void pieces(const RecordTable& table, const Rows& rows, Pieces& pieces) const override {
-    const std::string_view all = table.bytes_;
+    const std::string_view all = table.bytes();
     const std::size_t at = table.line_begin(rows.front());
     add_piece(pieces, all.substr(0, at));
     add_piece(pieces, line_);
     add_piece(pieces, all.substr(at));
   }
 
-  void apply(RecordTable& table, const Rows& rows) noexcept override {
-    const std::size_t at = rows.front();
-    const std::size_t offset = table.line_begin(at);
-    const std::string_view line = std::string_view(line_).substr(0, line_.size() - kLineEnd.size());
-    table.bytes_.insert(offset, line_);  // within its capacity: no allocation
-    for (std::size_t row = at; row < table.rows_.size(); ++row) {
-      table.rows_[row].line_begin += line_.size();
-    }
-    table.rows_.insert(table.rows_.begin() + static_cast<std::ptrdiff_t>(at),
-                       Row{offset, static_cast<std::uint32_t>(line.size()),
-                           static_cast<std::uint32_t>(names_.name_size(line))});
-    // The rows after the new one move down a row in the index too. Without a branch: a
-    // slot holds row + 1, or 0 for none, and which slots hold a row after the new one is
-    // as good as random.
-    for (std::uint64_t& slot : table.slots_)
-      slot += static_cast<std::uint64_t>((slot & kRowBits) > at);
-    table.index_row(names_, at, names_.key_hash(table.name_bytes(at)));
+  void apply(Splicer& splice, const Rows& rows) noexcept override {
+    splice.add(rows.front(), line_, names_);
   }
 
  private:
@@ -205,56 +174,35 @@ class RecordTable::Replacing final : public Step {
     }
     std::size_t next = 0;  // in rows
     return Rewriting::of(table, rows.size() * line.size(), [&](std::string& out, std::size_t row) {
-      if (row == table.rows_.size()) return;
+      if (row == table.count()) return;
       const bool replaced = next < rows.size() && rows[next] == row;
       next += replaced;
-      append_line(out, replaced ? line : table.line_bytes(table.rows_[row]));
+      append_line(out, replaced ? line : table.line_bytes(row));
     });
   }
 
   Replacing(const SingleByteNames& names, std::string_view line)
       : names_(names), line_(with_line_end(line)) {}
 
-  void make_room(RecordTable& table, const Rows& rows) override {
+  void make_room(const RecordTable& table, Splicer& splice, const Rows& rows) override {
     (void)checked_size(line_.size());
     // The rows are replaced from the last up: where a line replaced early is shorter than
     // the new one and a later one longer, the bytes on the way are more than at the end.
-    std::size_t size = table.bytes_.size();
+    std::size_t size = table.bytes().size();
     std::size_t most = size;
     for (auto row = rows.rbegin(); row != rows.rend(); ++row) {
-      size = size - table.rows_[*row].line_size - kLineEnd.size() + line_.size();
+      size = size - table.line_bytes(*row).size() - kLineEnd.size() + line_.size();
       most = std::max(most, size);
     }
-    if (table.bytes_.capacity() < most) table.bytes_.reserve(with_slack(most));
+    splice.make_room_for(most);
   }
 
   void pieces(const RecordTable& table, const Rows& rows, Pieces& pieces) const override {
     pieces_around(table, rows, line_, pieces);
   }
 
-  void apply(RecordTable& table, const Rows& rows) noexcept override {
-    if (rows.empty()) return;
-    const std::string_view line = std::string_view(line_).substr(0, line_.size() - kLineEnd.size());
-    const auto line_size = static_cast<std::uint32_t>(line.size());
-    const auto name_size = static_cast<std::uint32_t>(names_.name_size(line));
-    for (auto row = rows.rbegin(); row != rows.rend(); ++row) {
-      table.bytes_.replace(table.line_begin(*row), table.rows_[*row].line_size + kLineEnd.size(),
-                           line_);
-    }
-    // The rows after each replaced one move by the difference in length. Their keys, and so
-    // the index, stay as they were.
-    std::uint64_t shift = 0;  // modulo 2^64: adds and subtracts alike
-    std::size_t next = 0;
-    for (std::size_t row = rows.front(); row < table.rows_.size(); ++row) {
-      Row& r = table.rows_[row];
-      r.line_begin += shift;
-      if (next < rows.size() && rows[next] == row) {
-        shift += line_size - std::uint64_t{r.line_size};
-        r.line_size = line_size;
-        r.name_size = name_size;
-        ++next;
-      }
-    }
+  void apply(Splicer& splice, const Rows& rows) noexcept override {
+    splice.replace(rows, line_, names_);
   }
 
  private:
@@ -272,72 +220,22 @@ class RecordTable::Removing final : public Step {
     }
     std::size_t next = 0;  // in rows
     return Rewriting::of(table, 0, [&](std::string& out, std::size_t row) {
-      if (row == table.rows_.size()) return;
+      if (row == table.count()) return;
       const bool dropped = next < rows.size() && rows[next] == row;
       next += dropped;
-      if (!dropped) append_line(out, table.line_bytes(table.rows_[row]));
+      if (!dropped) append_line(out, table.line_bytes(row));
     });
   }
 
   explicit Removing(const SingleByteNames& names) : names_(names) {}
 
-  void make_room(RecordTable&, const Rows&) override {}  // everything shrinks
+  void make_room(const RecordTable&, Splicer&, const Rows&) override {}  // everything shrinks
 
   void pieces(const RecordTable& table, const Rows& rows, Pieces& pieces) const override {
     pieces_around(table, rows, {}, pieces);
   }
 
-  void apply(RecordTable& table, const Rows& rows) noexcept override {
-    if (rows.empty()) return;
-    std::string& bytes = table.bytes_;
-    std::vector<Row>& table_rows = table.rows_;
-    // The keys of the dropped rows go with them: the index loses those keys and the rows
-    // after each dropped one move up. Many dropped rows rebuild it instead.
-    const bool spliced_index = rows.size() <= kMostSplicedRows;
-    if (spliced_index) {
-      for (const std::size_t row : rows) table.unindex_row(names_, row);
-    }
-    // The lines between two dropped rows lie one after another: each such run of lines
-    // moves up in one piece, and its rows with it.
-    std::size_t kept = rows.front();
-    std::size_t written = table.line_begin(kept);
-    for (std::size_t i = 0; i < rows.size(); ++i) {
-      const std::size_t first = rows[i] + 1;
-      const std::size_t end = i + 1 < rows.size() ? rows[i + 1] : table_rows.size();
-      if (first >= end) continue;
-      const std::size_t from = table.line_begin(first);
-      const std::size_t to = table.line_begin(end);
-      std::memmove(bytes.data() + written, bytes.data() + from, to - from);
-      const std::uint64_t shift = from - written;
-      for (std::size_t row = first; row < end; ++row) {
-        Row moved = table_rows[row];
-        moved.line_begin -= shift;
-        table_rows[kept++] = moved;
-      }
-      written += to - from;
-    }
-    bytes.resize(written);
-    table_rows.resize(kept);
-    if (!spliced_index) {
-      table.rebuild_index(names_);
-      return;
-    }
-    // A slot holds row + 1, or 0 for none; no slot holds a dropped row any more. With one
-    // row dropped, as by most deletes, without a branch: which slots hold a row after it is
-    // as good as random.
-    if (rows.size() == 1) {
-      for (std::uint64_t& slot : table.slots_) {
-        slot -= static_cast<std::uint64_t>((slot & kRowBits) > rows.front() + 1);
-      }
-      return;
-    }
-    for (std::uint64_t& slot : table.slots_) {
-      const auto held = static_cast<std::size_t>(slot & kRowBits);
-      if (held == 0 || held - 1 < rows.front()) continue;
-      const auto above = std::lower_bound(rows.begin(), rows.end(), held - 1);
-      slot -= static_cast<std::uint64_t>(above - rows.begin());
-    }
-  }
+  void apply(Splicer& splice, const Rows& rows) noexcept override { splice.remove(rows, names_); }
 
  private:
   const SingleByteNames& names_;
@@ -365,7 +263,8 @@ RecordTable::Change RecordTable::without(std::wstring_view match_key) const {
 }
 
 void RecordTable::make_room(Change& change) {
-  change.step_->make_room(*this, change.rows_);
+  Splicer splice(*this);
+  change.step_->make_room(*this, splice, change.rows_);
 }
 
 std::vector<std::string_view> RecordTable::pieces(const Change& change) const {
@@ -375,7 +274,8 @@ std::vector<std::string_view> RecordTable::pieces(const Change& change) const {
 }
 
 void RecordTable::apply(Change& change) noexcept {
-  change.step_->apply(*this, change.rows_);
+  Splicer splice(*this);
+  change.step_->apply(splice, change.rows_);
 }
 
 }  // namespace perlwick

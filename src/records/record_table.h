@@ -95,16 +95,48 @@ class RecordTable {
     std::uint32_t line_size;
     std::uint32_t name_size;  // the name's bytes, at the start of the line
   };
-  // What a change does to the table, one kind each (record_changes.cpp).
+  // What a change does to the table, one kind each (record_changes.cpp). A change sees
+  // the table it is made from as const, and alters it only through a Splicer.
   class Step;
   class Adding;
   class Replacing;
   class Removing;
   class Rewriting;
 
+  // The only way a change alters the table it is applied to, where the table's bytes are
+  // spliced in place (record_splicing.cpp). Each step keeps the bytes, the rows and the
+  // index in step with one another; lines come with their CR LF, and names are read by
+  // the single-byte reader, which takes no memory. Making room is the one step that may
+  // fail.
+  class Splicer {
+   public:
+    explicit Splicer(RecordTable& table) noexcept : table_(table) {}
+    // Room for one more row, of a line of line_size bytes.
+    void make_room_to_add(std::size_t line_size, const SingleByteNames& names);
+    // Room for the bytes to grow to size.
+    void make_room_for(std::size_t size);
+    // line becomes row at, before the row that was there.
+    void add(std::size_t at, std::string_view line, const SingleByteNames& names) noexcept;
+    // line takes the place of each of rows, whose keys it shares.
+    void replace(const std::vector<std::size_t>& rows, std::string_view line,
+                 const SingleByteNames& names) noexcept;
+    // rows, in order, are dropped.
+    void remove(const std::vector<std::size_t>& rows, const SingleByteNames& names) noexcept;
+    // The table becomes next, a whole new table.
+    void become(RecordTable&& next) noexcept;
+
+   private:
+    RecordTable& table_;
+  };
+
+  // A change of more rows than this makes the whole new table (an Update) or rebuilds the
+  // index (a Delete) instead of splicing each.
+  static constexpr std::size_t kMostSplicedRows = 16;
+
   std::string_view line_bytes(const Row& row) const noexcept {
     return std::string_view(bytes_).substr(static_cast<std::size_t>(row.line_begin), row.line_size);
   }
+  std::string_view line_bytes(std::size_t row) const noexcept { return line_bytes(rows_[row]); }
   std::string_view name_bytes(const Row& row) const noexcept {
     return line_bytes(row).substr(0, row.name_size);
   }
