@@ -16,6 +16,7 @@
 #include <system_error>
 #include <thread>
 
+#include "common/fnv1a.h"
 #include "common/scope_exit.h"
 #include "files/file_system.h"
 
@@ -258,8 +259,8 @@ class PosixFileSystem final : public FileSystem {
       stamp.exists = true;
       stamp.size = static_cast<std::uint64_t>(info.st_size);
       stamp.modified = ticks(info.st_mtim.tv_sec, info.st_mtim.tv_nsec);
-      stamp.id = static_cast<std::uint64_t>(info.st_ino) * 1099511628211ull ^
-                 static_cast<std::uint64_t>(info.st_dev);
+      stamp.id = fnv1a_step(fnv1a_step(kFnv1aStart, static_cast<std::uint64_t>(info.st_ino)),
+                            static_cast<std::uint64_t>(info.st_dev));
       stamp.fine_times = fine_times(path, info.st_dev);
     }
     return stamp;

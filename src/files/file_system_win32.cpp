@@ -14,6 +14,7 @@
 #include <climits>
 #include <map>
 
+#include "common/fnv1a.h"
 #include "files/file_system.h"
 #include "win32/owned.h"
 #include "win32/system_library.h"
@@ -333,9 +334,10 @@ class Win32FileSystem final : public FileSystem {
     stamp.exists = true;
     stamp.size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
     stamp.modified = ticks(info.ftLastWriteTime);
-    stamp.id = (((static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow) *
-                1099511628211ull) ^
-               info.dwVolumeSerialNumber;
+    stamp.id =
+        fnv1a_step(fnv1a_step(kFnv1aStart, (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) |
+                                               info.nFileIndexLow),
+                   info.dwVolumeSerialNumber);
     stamp.fine_times = fine_times(file.get(), info.dwVolumeSerialNumber);
     return stamp;
   }

@@ -11,15 +11,16 @@
 #include <string>
 #include <string_view>
 
+#include "common/fnv1a.h"
 #include "records/ansi_text.h"
 
 namespace perlwick {
 
 // The hash of a name key, taken one character at a time.
-inline constexpr std::uint64_t kKeyHashStart = 14695981039346656037ull;
+inline constexpr std::uint64_t kKeyHashStart = kFnv1aStart;
 
 inline std::uint64_t key_hash_step(std::uint64_t hash, wchar_t c) noexcept {
-  return (hash ^ static_cast<std::uint32_t>(c)) * 1099511628211ull;
+  return fnv1a_step(hash, static_cast<std::uint32_t>(c));
 }
 
 inline std::uint64_t key_hash_end(std::uint64_t hash) noexcept {

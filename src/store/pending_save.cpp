@@ -6,6 +6,7 @@
 #include <cstring>
 #include <functional>
 
+#include "common/fnv1a.h"
 #include "records/ansi_text.h"
 
 namespace perlwick {
@@ -18,7 +19,6 @@ constexpr std::string_view kMagic = "Perlwick pending save, version 3\r\n";
 
 constexpr std::uint64_t kPrime1 = 0x9E3779B185EBCA87ull;
 constexpr std::uint64_t kPrime2 = 0xC2B2AE3D27D4EB4Full;
-constexpr std::uint64_t kFnvPrime = 1099511628211ull;
 
 template <typename Char>
 std::basic_string<Char> hex16(std::uint64_t value) {
@@ -61,7 +61,7 @@ PendingCopy read_whole_copy(std::string_view copy) {
   std::uint64_t sum = 0;
   if (!take_sizes(copy, before, after, sum) || !copy.starts_with("\r\n")) return found;
   copy.remove_prefix(2);
-  if (before > copy.size() || copy.size() - before != after || checksum(copy) != sum) {
+  if (before > copy.size() || copy.size() - before != after || fnv1a(copy) != sum) {
     return found;
   }
   found.state = PendingCopy::State::complete;
@@ -126,15 +126,6 @@ PendingCopy read_parted_copy(std::string_view copy, std::string& rebuilt) {
 
 }  // namespace
 
-std::uint64_t checksum(std::string_view bytes, std::uint64_t seed) {
-  std::uint64_t hash = seed;
-  for (const char byte : bytes) {
-    hash ^= static_cast<unsigned char>(byte);
-    hash *= kFnvPrime;
-  }
-  return hash;
-}
-
 void ContentChecksum::add_block(const char* block) {
   for (std::size_t lane = 0; lane < 4; ++lane) {
     std::uint64_t word = 0;
@@ -163,7 +154,7 @@ std::uint64_t ContentChecksum::value() const {
   std::uint64_t hash = std::rotl(lanes_[0], 1) + std::rotl(lanes_[1], 7) +
                        std::rotl(lanes_[2], 12) + std::rotl(lanes_[3], 18);
   hash ^= size_ * kPrime1;
-  hash = checksum(std::string_view(held_, held_size_), hash);
+  hash = fnv1a(std::string_view(held_, held_size_), hash);
   hash ^= hash >> 33;
   hash *= kPrime2;
   return hash ^ (hash >> 29);
@@ -175,13 +166,12 @@ std::wstring records_file_key(const std::filesystem::path& records) {
   if (full.empty()) full = records;
   std::wstring text = full.lexically_normal().wstring();
   upper_case_in_place(text);
-  std::uint64_t hash = kChecksumStart;
+  // Each character as the four bytes of its code, lowest first, whatever the compiler's
+  // wchar_t: the key names files and locks that every build must find.
+  std::uint64_t hash = kFnv1aStart;
   for (const wchar_t c : text) {
     const auto code = static_cast<std::uint32_t>(c);
-    for (int shift = 0; shift < 32; shift += 8) {
-      hash ^= (code >> shift) & 0xFF;
-      hash *= kFnvPrime;
-    }
+    for (int shift = 0; shift < 32; shift += 8) hash = fnv1a_step(hash, (code >> shift) & 0xFF);
   }
   return hex16<wchar_t>(hash);
 }

@@ -20,6 +20,8 @@
 #include <string_view>
 #include <vector>
 
+#include "common/fnv1a.h"
+
 namespace perlwick {
 
 // Sixteen hex digits that stand for a records file's full path, the same for every
@@ -29,11 +31,6 @@ std::wstring records_file_key(const std::filesystem::path& records);
 // Where the pending copy for a records file is kept.
 std::filesystem::path pending_copy_path(const std::filesystem::path& private_folder,
                                         const std::filesystem::path& records);
-
-// A 64-bit FNV-1a checksum; pass the result of one part as the seed of the next. It names
-// a records file's pending copy, and checks copies written by the version before.
-inline constexpr std::uint64_t kChecksumStart = 14695981039346656037ull;
-std::uint64_t checksum(std::string_view bytes, std::uint64_t seed = kChecksumStart);
 
 // The checksum of a pending copy's content, taken in parts: eight bytes a step in four
 // lanes, several times faster than FNV-1a over a copy of hundreds of megabytes.
@@ -45,7 +42,7 @@ class ContentChecksum {
  private:
   void add_block(const char* block);
 
-  std::uint64_t lanes_[4] = {kChecksumStart, 0x9E3779B97F4A7C15ull, 0xC2B2AE3D27D4EB4Full,
+  std::uint64_t lanes_[4] = {kFnv1aStart, 0x9E3779B97F4A7C15ull, 0xC2B2AE3D27D4EB4Full,
                              0x165667B19E3779F9ull};
   char held_[32] = {};
   std::size_t held_size_ = 0;
