@@ -17,6 +17,7 @@
 #include <thread>
 
 #include "common/fnv1a.h"
+#include "common/owned.h"
 #include "common/scope_exit.h"
 #include "files/file_system.h"
 
@@ -73,38 +74,54 @@ Status not_opened(int error, bool creating) {
   return Status::failure(kind, reason_of(error));
 }
 
+// An open file descriptor, and an open folder listing.
+struct DescriptorKind {
+  using Handle = int;
+  static constexpr int none = -1;
+  static bool holds(int fd) { return fd >= 0; }
+  static void free(int fd) { ::close(fd); }
+};
+using Descriptor = Owned<DescriptorKind>;
+
+struct ListingKind {
+  using Handle = DIR*;
+  static constexpr DIR* none = nullptr;
+  static bool holds(DIR* listing) { return listing != nullptr; }
+  static void free(DIR* listing) { ::closedir(listing); }
+};
+using Listing = Owned<ListingKind>;
+
+// Opens a folder, to make its entries durable.
+Descriptor open_folder(const std::filesystem::path& folder) {
+  return Descriptor(::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+}
+
 // Makes the entries of a folder durable: the names of the files created, moved into or
 // removed from it.
 Status sync_folder(const std::filesystem::path& file) {
   const std::filesystem::path folder = file.has_parent_path() ? file.parent_path() : ".";
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return os_failure(errno);
-  const int synced = ::fsync(fd);
-  const int error = errno;
-  ::close(fd);
-  return synced == 0 ? Status() : os_failure(error);
+  const Descriptor fd = open_folder(folder);
+  if (!fd) return os_failure(errno);
+  return ::fsync(fd.get()) == 0 ? Status() : os_failure(errno);
 }
 
 class PosixFile final : public WritableFile {
  public:
   // created: the file is new, and its name is made durable with its content.
   PosixFile(std::filesystem::path path, bool created) : path_(std::move(path)), created_(created) {}
-  ~PosixFile() override {
-    if (fd_ >= 0) ::close(fd_);
-  }
 
   // Opens the file; 0, or the system's error.
   int open(int flags, mode_t mode) {
-    fd_ = ::open(path_.c_str(), flags, mode);
-    return fd_ >= 0 ? 0 : errno;
+    fd_ = Descriptor(::open(path_.c_str(), flags, mode));
+    return fd_ ? 0 : errno;
   }
 
   const std::filesystem::path& path() const override { return path_; }
-  int descriptor() const { return fd_; }
+  int descriptor() const { return fd_.get(); }
 
   Status write(std::string_view bytes) override {
     while (!bytes.empty()) {
-      const ssize_t written = ::write(fd_, bytes.data(), bytes.size());
+      const ssize_t written = ::write(fd_.get(), bytes.data(), bytes.size());
       if (written < 0) {
         if (errno == EINTR) continue;
         return os_failure(errno);
@@ -115,23 +132,21 @@ class PosixFile final : public WritableFile {
     return Status();
   }
 
-  Status cut() override { return ::ftruncate(fd_, offset_) == 0 ? Status() : os_failure(errno); }
+  Status cut() override {
+    return ::ftruncate(fd_.get(), offset_) == 0 ? Status() : os_failure(errno);
+  }
 
   Status flush() override {
-    if (::fsync(fd_) != 0) return os_failure(errno);
+    if (::fsync(fd_.get()) != 0) return os_failure(errno);
     return created_ ? sync_folder(path_) : Status();
   }
 
-  Status close() override {
-    const int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0 ? Status() : os_failure(errno);
-  }
+  Status close() override { return ::close(fd_.release()) == 0 ? Status() : os_failure(errno); }
 
  private:
   std::filesystem::path path_;
   bool created_;
-  int fd_ = -1;
+  Descriptor fd_;
   off_t offset_ = 0;
 };
 
@@ -148,11 +163,11 @@ std::int64_t ticks(std::int64_t seconds, std::int64_t nanoseconds) {
 // ends, however it ends.
 class PosixLock final : public EditLock {
  public:
-  explicit PosixLock(int fd) : fd_(fd) {}
-  ~PosixLock() override { ::close(fd_); }
+  explicit PosixLock(Descriptor fd) : fd_(std::move(fd)) {}
+  int descriptor() const { return fd_.get(); }
 
  private:
-  int fd_;
+  Descriptor fd_;
 };
 
 class PosixFileSystem final : public FileSystem {
@@ -162,16 +177,12 @@ class PosixFileSystem final : public FileSystem {
  public:
   Status read_each(const std::filesystem::path& path,
                    const std::function<bool(std::string_view)>& take) override {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-      const int error = errno;
-      return os_failure(error);
-    }
     // Closed however the read ends, running out of memory included.
-    const ScopeExit closer([fd] { ::close(fd); });
+    const Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    if (!fd) return os_failure(errno);
     const auto buffer = std::make_unique<char[]>(kChunk);
     for (;;) {
-      const ssize_t got = ::read(fd, buffer.get(), kChunk);
+      const ssize_t got = ::read(fd.get(), buffer.get(), kChunk);
       if (got < 0) {
         if (errno == EINTR) continue;
         return os_failure(errno);
@@ -226,13 +237,12 @@ class PosixFileSystem final : public FileSystem {
                  const std::filesystem::path& target) override {
     // The folder is opened first: once the file has moved, nothing is left that can fail.
     const std::filesystem::path folder = target.has_parent_path() ? target.parent_path() : ".";
-    const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return os_failure(errno);
-    const ScopeExit closer([fd] { ::close(fd); });
+    const Descriptor fd = open_folder(folder);
+    if (!fd) return os_failure(errno);
     if (::rename(replacement.c_str(), target.c_str()) != 0) return os_failure(errno);
     // The new name is on the disk once the folder is. Should that fail, the move has
     // happened all the same, and an interruption now leaves either file whole.
-    (void)::fsync(fd);
+    (void)::fsync(fd.get());
     return Status();
   }
 
@@ -287,16 +297,12 @@ class PosixFileSystem final : public FileSystem {
     // Not std::filesystem::directory_iterator: it ends the program when memory runs out.
     found.clear();
     const std::string start = std::filesystem::path(prefix).string();
-    DIR* const listing = ::opendir(folder.c_str());
-    if (listing == nullptr) {
-      const int error = errno;
-      return os_failure(error);
-    }
     // Closed however the listing ends, running out of memory included.
-    const ScopeExit closer([listing] { ::closedir(listing); });
+    const Listing listing(::opendir(folder.c_str()));
+    if (!listing) return os_failure(errno);
     for (;;) {
       errno = 0;
-      const dirent* entry = ::readdir(listing);
+      const dirent* entry = ::readdir(listing.get());
       if (entry == nullptr) return errno == 0 ? Status() : os_failure(errno);
       if (std::string_view(entry->d_name).starts_with(start)) {
         found.push_back(folder / entry->d_name);
@@ -308,15 +314,13 @@ class PosixFileSystem final : public FileSystem {
               std::chrono::milliseconds wait, std::unique_ptr<EditLock>& lock) override {
     if (Status made = make_folder(private_folder); !made.ok()) return made;
     const std::filesystem::path path = private_folder / (L"edit-lock-" + std::wstring(key));
-    const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-    if (fd < 0) return os_failure(errno);
     // Closed however this ends short of the lock being handed over.
-    ScopeExit closer([fd] { ::close(fd); });
-    auto held = std::make_unique<PosixLock>(fd);
-    closer.release();
+    Descriptor fd(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600));
+    if (!fd) return os_failure(errno);
+    auto held = std::make_unique<PosixLock>(std::move(fd));
     const auto deadline = std::chrono::steady_clock::now() + wait;
     for (;;) {
-      if (::flock(fd, LOCK_EX | LOCK_NB) == 0) {
+      if (::flock(held->descriptor(), LOCK_EX | LOCK_NB) == 0) {
         lock = std::move(held);
         return Status();
       }

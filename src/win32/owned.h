@@ -1,50 +1,34 @@
 #pragma once
 
-// Owners of Windows handles: each frees its handle when it goes, so that nothing is freed
-// by hand. The store and the window alike hold their files, searches, mutexes, fonts and
-// icons in these.
+// The kinds of Windows handles the program holds (common/owned.h): the file system and
+// the window alike hold their files, searches, mutexes, fonts and icons in these.
 
 #include <windows.h>
 
 #include <type_traits>
-#include <utility>
+
+#include "common/owned.h"
 
 namespace perlwick::win32 {
 
-// Holds a handle that Free releases. A handle of the kernel's kind (a file, a search)
+// A handle of Windows that Free releases. A handle of the kernel's kind (a file, a search)
 // may be null or INVALID_HANDLE_VALUE when there is none; neither is ever freed.
-template <typename Handle, auto Free>
-class Owned {
- public:
-  Owned() = default;
-  explicit Owned(Handle handle) : handle_(handle) {}
-  ~Owned() {
-    if (*this) Free(handle_);
-  }
-  Owned(Owned&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
-  Owned& operator=(Owned&& other) noexcept {
-    Owned gone(std::move(*this));
-    handle_ = std::exchange(other.handle_, nullptr);
-    return *this;
-  }
-  Owned(const Owned&) = delete;
-  Owned& operator=(const Owned&) = delete;
-
-  Handle get() const { return handle_; }
-  // Whether there is a handle.
-  explicit operator bool() const {
-    if constexpr (std::is_same_v<Handle, HANDLE>) {
-      return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE;
+template <typename H, auto Free>
+struct HandleKind {
+  using Handle = H;
+  static constexpr H none = nullptr;
+  static bool holds(H handle) {
+    if constexpr (std::is_same_v<H, HANDLE>) {
+      return handle != nullptr && handle != INVALID_HANDLE_VALUE;
     } else {
-      return handle_ != nullptr;
+      return handle != nullptr;
     }
   }
-  // Gives the handle up without freeing it.
-  Handle release() { return std::exchange(handle_, nullptr); }
-
- private:
-  Handle handle_ = nullptr;
+  static void free(H handle) { Free(handle); }
 };
+
+template <typename Handle, auto Free>
+using Owned = perlwick::Owned<HandleKind<Handle, Free>>;
 
 inline void close_handle(HANDLE handle) {
   CloseHandle(handle);
