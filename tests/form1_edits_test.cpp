@@ -12,7 +12,7 @@ TEST_F(Form1Test, AddStoresTheBoxesAndChangesNothingInTheWindow) {
   start(line("ALPHA", "a") + line("Delta", "d"));
   type(L"beta");
   fill_boxes(L"beta", L"b");
-  text8.type(L"line one\r\nline two");
+  box(ids::Text8).type(L"line one\r\nline two");
   log.clear();
   form->Command1_Click();
   EXPECT_TRUE(services.errors.empty());
@@ -30,7 +30,7 @@ TEST_F(Form1Test, AddStoresTheBoxesAndChangesNothingInTheWindow) {
   // Shown again, the notes have the box's line breaks.
   type(L"x");
   type(L"BETA");
-  EXPECT_EQ(text8.text(), L"line one\r\nline two");
+  EXPECT_EQ(box(ids::Text8).text(), L"line one\r\nline two");
 }
 
 TEST_F(Form1Test, UpdateOverwritesEveryMatchingRecord) {
@@ -66,10 +66,10 @@ TEST_F(Form1Test, RefusedTextIsReportedAndEveryBoxKeepsItsText) {
   ASSERT_EQ(services.errors.size(), 1u);
   EXPECT_NE(services.errors[0].find(L"Product Name"), std::wstring::npos);
   EXPECT_EQ(combo.text(), L"New~~Name");
-  EXPECT_EQ(text3.text(), L"n 2");
+  EXPECT_EQ(box(ids::Text3).text(), L"n 2");
 
   fill_boxes(L"Acme", L"n");
-  text7.type(L"2024-01-15~");
+  box(ids::Text7).type(L"2024-01-15~");
   form->Command2_Click();
   ASSERT_EQ(services.errors.size(), 2u);
   EXPECT_NE(services.errors[1].find(L"Date Joined"), std::wstring::npos);
@@ -85,7 +85,7 @@ TEST_F(Form1Test, AFailedEditIsReportedAndTheWindowKeepsEverything) {
     fill_boxes(L"Acme", L"f");
     (form.get()->*press)();
     EXPECT_EQ(combo.text(), L"Acme");
-    EXPECT_EQ(text8.text(), L"f 7");
+    EXPECT_EQ(box(ids::Text8).text(), L"f 7");
   }
   ASSERT_EQ(services.errors.size(), 3u);
   for (const auto& error : services.errors) {
@@ -102,18 +102,18 @@ TEST_F(Form1Test, ARecordChangedOutsideIsShownAgainNotOverwritten) {
   type(L"Beta");
   const std::string changed = line("Acme", "a") + line("Beta", "changed");
   write_file(path(), changed);
-  text2.type(L"typed");
+  box(ids::Text2).type(L"typed");
   form->Command2_Click();
   ASSERT_EQ(services.errors.size(), 1u);
   EXPECT_NE(services.errors[0].find(L"was changed by another program"), std::wstring::npos);
   EXPECT_EQ(fields(), fields_of("changed"));
   EXPECT_EQ(read_file(path()), changed);
-  text2.type(L"typed");
+  box(ids::Text2).type(L"typed");
   form->Command2_Click();
   EXPECT_EQ(services.errors.size(), 1u);
   EXPECT_NE(read_file(path()).find("Beta~~typed~~"), std::string::npos);
   // What it saved is what the window shows: the next press saves again.
-  text3.type(L"again");
+  box(ids::Text3).type(L"again");
   form->Command2_Click();
   EXPECT_EQ(services.errors.size(), 1u);
   EXPECT_NE(read_file(path()).find("Beta~~typed~~again~~"), std::string::npos);
@@ -149,7 +149,7 @@ TEST_F(Form1Test, TheTrayIconComesAfterTheLoadAndGoesAtTheEnd) {
 TEST_F(Form1Test, HideAndALeftButtonPressOnTheIconKeepEverything) {
   start(line("Acme", "a"));
   type(L"New");
-  text3.type(L"typed");
+  box(ids::Text3).type(L"typed");
   form->Command4_Click();
   EXPECT_FALSE(services.shown);
   for (const std::uintptr_t other : {0x0200u, 0x0202u, 0x0203u, 0x0204u, 0x0207u}) {
@@ -159,7 +159,7 @@ TEST_F(Form1Test, HideAndALeftButtonPressOnTheIconKeepEverything) {
   form->Form_MouseMove(0x0201);  // WM_LBUTTONDOWN
   EXPECT_TRUE(services.shown);
   EXPECT_EQ(combo.text(), L"New");
-  EXPECT_EQ(text3.text(), L"typed");
+  EXPECT_EQ(box(ids::Text3).text(), L"typed");
   EXPECT_TRUE(add.enabled());
   // A press while the window is shown leaves it shown.
   form->Form_MouseMove(0x0201);
@@ -199,9 +199,9 @@ TEST_F(Form1Test, TheDateCheckRefusesOnlyTextThatIsNotADate) {
     services.messages.clear();
     services.dates_asked.clear();
     log.clear();
-    text7.type(c.text);
+    box(ids::Text7).type(c.text);
     form->Text7_LostFocus();
-    EXPECT_EQ(text7.text(), c.text);
+    EXPECT_EQ(box(ids::Text7).text(), c.text);
     EXPECT_EQ(services.dates_asked.size(), c.asked ? 1u : 0u) << c.text.size();
     if (c.refused) {
       EXPECT_EQ(services.messages, std::vector<std::wstring>{L"Invalid date"});
@@ -213,21 +213,37 @@ TEST_F(Form1Test, TheDateCheckRefusesOnlyTextThatIsNotADate) {
   }
 }
 
-// The Win32 side runs a control's handler as its row in the window's table names it.
-TEST_F(Form1Test, EachRowRunsItsOwnControlsHandler) {
+// The Win32 side runs a control's handlers as its row in the window's table names them.
+TEST_F(Form1Test, EachRowRunsItsOwnControlsHandlers) {
   start(line("Acme", "a"));
   type(L"Beta");
-  form->handle(row_of(ids::Command1).handler);  // Add
+  form->handle(row_of(ids::Command1).on.click);  // Add
   EXPECT_EQ(form->store().count(), 2u);
-  text2.type(L"url b");
-  form->handle(row_of(ids::Command2).handler);  // Update
+  box(ids::Text2).type(L"url b");
+  form->handle(row_of(ids::Command2).on.click);  // Update
   EXPECT_EQ(form->store().table().record(1)[1], L"url b");
-  form->handle(row_of(ids::Command3).handler);  // Delete
+  form->handle(row_of(ids::Command3).on.click);  // Delete
   EXPECT_EQ(form->store().count(), 1u);
-  text7.type(L"hello");
-  form->handle(row_of(ids::Text7).handler);  // the date check
+  box(ids::Text7).type(L"hello");
+  form->handle(row_of(ids::Text7).on.lost_focus);  // the date check
   EXPECT_EQ(services.messages, std::vector<std::wstring>{L"Invalid date"});
-  form->handle(row_of(ids::Command4).handler);  // Hide
+
+  const ControlEvents& name_box = row_of(ids::Combo1).on;
+  RecordStore other(path(), native_file_system(), private_dir.path());
+  ASSERT_TRUE(other.add({L"Delta", L"url d", L"", L"", L"", L"", L"", L""}).ok());
+  form->handle(name_box.got_focus);  // catches up with the file
+  EXPECT_EQ(form->store().count(), 2u);
+  form->handle(name_box.drop_down);  // fills the list
+  EXPECT_EQ(combo.list, (std::vector<std::wstring>{L"Acme", L"Delta"}));
+  combo.type(L"delta");
+  form->handle(name_box.change);  // the look-up
+  EXPECT_EQ(box(ids::Text2).text(), L"url d");
+  combo.type(L"x");
+  form->handle(name_box.click, L"Acme");  // the choice from the list
+  EXPECT_EQ(combo.text(), L"Acme");
+  EXPECT_EQ(box(ids::Text2).text(), L"url a");
+
+  form->handle(row_of(ids::Command4).on.click);  // Hide
   EXPECT_FALSE(services.shown);
   EXPECT_TRUE(services.errors.empty());
 }

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -34,14 +35,23 @@ inline std::wstring wide(const std::string& text) {
 
 class Form1Test : public ::testing::Test {
  protected:
+  // The boxes as the window's table lists them, each logging under its control's name.
+  Form1Test() {
+    for (const ControlRow& row : kForm1Controls) {
+      if (row.kind == ControlKind::name_box) {
+        controls.name_boxes[row.id] = &combo;
+      } else if (is_box(row.kind)) {
+        const auto made =
+            texts.try_emplace(row.id, L"Text" + std::to_wstring(row.field + 1), log).first;
+        controls.text_boxes[row.id] = &made->second;
+      }
+    }
+    controls.buttons = {{ids::Command1, &add}};
+  }
+
   // Starts the window on a records file holding bytes (none: no file).
   void start(const std::string* bytes) {
     if (bytes != nullptr) write_file(path(), *bytes);
-    controls.name_boxes = {{ids::Combo1, &combo}};
-    controls.text_boxes = {{ids::Text2, &text2}, {ids::Text3, &text3}, {ids::Text4, &text4},
-                           {ids::Text5, &text5}, {ids::Text6, &text6}, {ids::Text7, &text7},
-                           {ids::Text8, &text8}};
-    controls.buttons = {{ids::Command1, &add}};
     form =
         std::make_unique<TestedForm1>(controls, services, tray, path(), files, private_dir.path());
     form->Form_Load();
@@ -65,10 +75,16 @@ class Form1Test : public ::testing::Test {
     form->Combo1_Change();
   }
 
-  // The texts of Text2 to Text8.
+  // The box of that id.
+  MemoryText& box(int id) { return texts.at(id); }
+
+  // The texts of the boxes after the name box, in the order of their fields.
   std::vector<std::wstring> fields() const {
-    return {text2.text(), text3.text(), text4.text(), text5.text(),
-            text6.text(), text7.text(), text8.text()};
+    std::vector<std::wstring> shown;
+    for (std::size_t field = 1; field < kFieldCount; ++field) {
+      shown.push_back(texts.at(box_row(field).id).text());
+    }
+    return shown;
   }
   std::vector<std::wstring> fields_of(const std::string& tag) const {
     const std::wstring t = wide(tag);
@@ -77,8 +93,9 @@ class Form1Test : public ::testing::Test {
   }
   void fill_boxes(const std::wstring& name, const std::wstring& tag) {
     combo.type(name);
-    MemoryText* boxes[] = {&text2, &text3, &text4, &text5, &text6, &text7, &text8};
-    for (std::size_t i = 0; i < 7; ++i) boxes[i]->type(tag + L" " + std::to_wstring(i + 1));
+    for (std::size_t field = 1; field < kFieldCount; ++field) {
+      box(box_row(field).id).type(tag + L" " + std::to_wstring(field));
+    }
   }
 
   TempDir dir;
@@ -86,8 +103,8 @@ class Form1Test : public ::testing::Test {
   FaultyFileSystem files;
   Log log;
   MemoryCombo combo{log};
-  MemoryText text2{L"Text2", log}, text3{L"Text3", log}, text4{L"Text4", log}, text5{L"Text5", log},
-      text6{L"Text6", log}, text7{L"Text7", log}, text8{L"Text8", log};
+  // The boxes after the name box, by id.
+  std::map<int, MemoryText> texts;
   MemoryButton add;
   MemoryControls controls;
   MemoryServices services;

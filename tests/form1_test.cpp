@@ -59,7 +59,7 @@ TEST_F(Form1Test, TypingLooksTheNameUp) {
         line("\xC9T\xC9", "e"));
   for (const Case& c : cases) {
     type(L"previous");  // no match: empties the boxes, enables "Add"
-    text2.type(L"left over");
+    box(ids::Text2).type(L"left over");
     type(c.typed);
     EXPECT_EQ(combo.text(), c.name_after) << c.typed.size();
     if (c.shown.empty()) {
@@ -104,12 +104,12 @@ TEST_F(Form1Test, ChoosingFromTheListShowsTheRecordAndDisablesAdd) {
   EXPECT_FALSE(add.enabled());
 
   // A choice that matches nothing empties nothing, and "Add" still ends disabled.
-  text2.type(L"kept");
+  box(ids::Text2).type(L"kept");
   type(L"beta");
-  text2.type(L"kept");
+  box(ids::Text2).type(L"kept");
   add.set_enabled(true);
   form->Combo1_Click(L"gone");
-  EXPECT_EQ(text2.text(), L"kept");
+  EXPECT_EQ(box(ids::Text2).text(), L"kept");
   EXPECT_FALSE(add.enabled());
 }
 
@@ -267,7 +267,7 @@ TEST_F(Form1Test, TheNameBoxCatchesUpWithAnotherCopysChanges) {
   EXPECT_EQ(open_list(), (std::vector<std::wstring>{L"Acme", L"Delta"}));
   type(L"delta");
   EXPECT_EQ(combo.text(), L"Delta");
-  EXPECT_EQ(text2.text(), L"url d");
+  EXPECT_EQ(box(ids::Text2).text(), L"url d");
   EXPECT_FALSE(add.enabled());
 }
 

@@ -8,23 +8,6 @@
 
 namespace perlwick {
 
-namespace {
-
-// Every field of a record has its box in the window, and only one.
-constexpr bool every_field_has_one_box() {
-  for (std::size_t field = 0; field < kFieldCount; ++field) {
-    int boxes = 0;
-    for (const ControlRow& control : kForm1Controls) {
-      if (is_box(control.kind) && static_cast<std::size_t>(control.field) == field) ++boxes;
-    }
-    if (boxes != 1) return false;
-  }
-  return true;
-}
-static_assert(every_field_has_one_box());
-
-}  // namespace
-
 Form1::Form1(Form1Controls& controls, FormServices& services, Module1& tray,
              std::filesystem::path records_path, FileSystem& files,
              std::filesystem::path private_folder)
@@ -35,18 +18,29 @@ Form1::Form1(Form1Controls& controls, FormServices& services, Module1& tray,
       store_(std::move(records_path), files, std::move(private_folder)) {
   // A file that another program holds is waited for, a moment, with the wait cursor.
   store_.on_waiting([this] { services_.show_wait_cursor(); });
-  for (const ControlRow& control : kForm1Controls) {
-    if (control.kind == ControlKind::name_box) {
-      field_boxes_[static_cast<std::size_t>(control.field)] = &controls.name_box(control.id);
-    } else if (is_box(control.kind)) {
-      field_boxes_[static_cast<std::size_t>(control.field)] = &controls.text_box(control.id);
-    }
+  // The table holds one box for each field (form1_table.h checks it as it compiles).
+  for (std::size_t field = 0; field < kFieldCount; ++field) {
+    const ControlRow& box = box_row(field);
+    field_boxes_[field] =
+        box.kind == ControlKind::name_box ? &controls.name_box(box.id) : &controls.text_box(box.id);
   }
 }
 
-void Form1::handle(Handler handler) {
+void Form1::handle(Handler handler, std::wstring_view item) {
   switch (handler) {
     case Handler::none:
+      break;
+    case Handler::Combo1_GotFocus:
+      Combo1_GotFocus();
+      break;
+    case Handler::Combo1_DropDown:
+      Combo1_DropDown();
+      break;
+    case Handler::Combo1_Change:
+      Combo1_Change();
+      break;
+    case Handler::Combo1_Click:
+      Combo1_Click(item);
       break;
     case Handler::Command1_Click:
       Command1_Click();
@@ -255,10 +249,9 @@ void Form1::show_row(std::size_t row) {
   const Record record = store_.table().record(row);
   shown_ = record;
   set_name_text(record[0]);
-  for (std::size_t field = 1; field < kNotesField; ++field) {
-    field_box(field).set_text(record[field]);
+  for (std::size_t field = 1; field < kFieldCount; ++field) {
+    field_box(field).set_text(field == kNotesField ? notes_to_box(record[field]) : record[field]);
   }
-  field_box(kNotesField).set_text(notes_to_box(record[kNotesField]));
 }
 
 void Form1::empty_field_boxes() {
@@ -276,8 +269,10 @@ void Form1::set_name_text(std::wstring_view text) {
 Record Form1::record_in_boxes() const {
   Record record;
   record[0] = Combo1.text();
-  for (std::size_t field = 1; field < kNotesField; ++field) record[field] = field_box(field).text();
-  record[kNotesField] = notes_from_box(field_box(kNotesField).text());
+  for (std::size_t field = 1; field < kFieldCount; ++field) {
+    record[field] = field_box(field).text();
+    if (field == kNotesField) record[field] = notes_from_box(record[field]);
+  }
   return record;
 }
 

@@ -65,8 +65,9 @@ class Form1 {
   // The Date Joined box has handed the focus to another control of the window.
   void Text7_LostFocus();
 
-  // Runs the handler a row of the window's table names.
-  void handle(Handler handler);
+  // Runs the handler that an event of a control runs, as the window's table names it; item
+  // is the list item chosen, for the name box's choice.
+  void handle(Handler handler, std::wstring_view item = {});
 
  protected:
   // For a view of what the window holds from outside the program (the tests).

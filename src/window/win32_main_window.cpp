@@ -78,7 +78,7 @@ void MainWindow::make_controls() {
     const HWND hwnd = GetDlgItem(hwnd_, row.id);
     switch (row.kind) {
       case ControlKind::name_box:
-        controls_.push_back(make_name_box(hwnd));
+        controls_.push_back(make_name_box(hwnd, row));
         break;
       case ControlKind::text_box:
       case ControlKind::notes_box:
@@ -94,21 +94,28 @@ void MainWindow::make_controls() {
   }
 }
 
-std::unique_ptr<Win32Control> MainWindow::make_name_box(HWND hwnd) {
+std::function<void()> MainWindow::runs(Handler handler) {
+  if (handler == Handler::none) return {};
+  return [this, handler] { run([this, handler] { form_->handle(handler); }); };
+}
+
+std::unique_ptr<Win32Control> MainWindow::make_name_box(HWND hwnd, const ControlRow& row) {
   auto box = std::make_unique<NameBox>(hwnd, writes_);
-  box->on_change = [this] { run([this] { form_->Combo1_Change(); }); };
-  box->on_got_focus = [this] { run([this] { form_->Combo1_GotFocus(); }); };
-  box->on_choice = [this](std::wstring_view item) {
-    run([this, item] { form_->Combo1_Click(item); });
-  };
-  box->on_list_needed = [this] { run([this] { form_->Combo1_DropDown(); }); };
+  box->on_change = runs(row.on.change);
+  box->on_got_focus = runs(row.on.got_focus);
+  box->on_list_needed = runs(row.on.drop_down);
+  if (row.on.click != Handler::none) {
+    box->on_choice = [this, handler = row.on.click](std::wstring_view item) {
+      run([this, handler, item] { form_->handle(handler, item); });
+    };
+  }
   return box;
 }
 
 std::unique_ptr<Win32Control> MainWindow::make_box(HWND hwnd, const ControlRow& row) {
   auto box = std::make_unique<EditBox>(hwnd, writes_);
   // A box's handler runs when it has lost the focus, once the focus has settled.
-  if (row.handler != Handler::none) {
+  if (row.on.lost_focus != Handler::none) {
     box->on_lost_focus = [this, id = row.id] {
       if (!closing_) PostMessageW(hwnd_, kLostFocusMessage, static_cast<WPARAM>(id), 0);
     };
@@ -119,9 +126,7 @@ std::unique_ptr<Win32Control> MainWindow::make_box(HWND hwnd, const ControlRow& 
 
 std::unique_ptr<Win32Control> MainWindow::make_button(HWND hwnd, const ControlRow& row) {
   auto button = std::make_unique<PushButton>(hwnd);
-  button->on_click = [this, handler = row.handler] {
-    run([this, handler] { form_->handle(handler); });
-  };
+  button->on_click = runs(row.on.click);
   return button;
 }
 
@@ -206,11 +211,11 @@ void MainWindow::message_box(const wchar_t* text) noexcept {
   MessageBoxW(hwnd_, text, ids::kWindowTitle, MB_OK | MB_ICONWARNING);
 }
 
-template <typename Handler>
-void MainWindow::run(Handler&& handler) noexcept {
+template <typename Work>
+void MainWindow::run(Work&& work) noexcept {
   if (!form_) return;
   try {
-    handler();
+    work();
   } catch (const std::bad_alloc&) {
     message_box(L"Perlwick ran out of memory and could not finish that.");
   } catch (const std::exception& failure) {
@@ -320,7 +325,7 @@ void MainWindow::after_focus_left(int id) {
   // Back in the box already (the window was hidden or left and has come back before this
   // ran): the focus has not moved on.
   if (focus == nullptr || !IsChild(hwnd_, focus) || focus == GetDlgItem(hwnd_, id)) return;
-  run([this, id] { form_->handle(row_of(id).handler); });
+  run([this, id] { form_->handle(row_of(id).on.lost_focus); });
 }
 
 void MainWindow::restore_focus() {

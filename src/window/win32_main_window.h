@@ -7,6 +7,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -60,9 +61,11 @@ class MainWindow final : public FormServices, public Form1Controls {
   LRESULT handle(UINT message, WPARAM wparam, LPARAM lparam);
   // Wraps each control the table lists, with the handlers of Form1 its events run.
   void make_controls();
-  std::unique_ptr<Win32Control> make_name_box(HWND hwnd);
+  std::unique_ptr<Win32Control> make_name_box(HWND hwnd, const ControlRow& row);
   std::unique_ptr<Win32Control> make_box(HWND hwnd, const ControlRow& row);
   std::unique_ptr<Win32Control> make_button(HWND hwnd, const ControlRow& row);
+  // What a control's event calls to run the handler (nothing for none).
+  std::function<void()> runs(Handler handler);
   // The wrapper of the control of that id.
   template <typename Control>
   Control& control(int id);
@@ -71,8 +74,8 @@ class MainWindow final : public FormServices, public Form1Controls {
   void restore_focus();
 
   // Runs a handler; a failure inside it is shown in a message box and the program goes on.
-  template <typename Handler>
-  void run(Handler&& handler) noexcept;
+  template <typename Work>
+  void run(Work&& work) noexcept;
   void message_box(const wchar_t* text) noexcept;
 
   HINSTANCE instance_;

@@ -27,7 +27,7 @@ const std::string kDelta = line(
 const std::string kZeta = line({"Zeta", "https://zeta.example", "", "", "", "", "", ""});
 const std::string kZulu = line({"Zulu", "", "", "", "", "", "", ""});
 
-const Fields kNoFields(7);
+const Fields kNoFields(kFieldCount - 1);
 const Fields kAcmeFields = {
     L"https://acme.example", L"https://acme.example/?ref=pw", L"ann", L"s3cret", L"10%",
     L"2021-03-04",           L"first line\r\nsecond line"};
@@ -414,11 +414,15 @@ TEST(Edits, TextTheFileCannotHoldIsRefusedNamingTheField) {
 TEST(Keyboard, TabVisitsTheControlsInOrderAndSkipsAddWhileItIsDisabled) {
   write_records(kAcme);
   Program program;
-  const std::vector<int> without_add = {ids::Text2,    ids::Text3,    ids::Text4, ids::Text5,
-                                        ids::Text6,    ids::Text7,    ids::Text8, ids::Command2,
-                                        ids::Command3, ids::Command4, ids::Combo1};
-  std::vector<int> with_add = without_add;
-  with_add.insert(with_add.begin() + 7, ids::Command1);
+  // The boxes and the buttons in the table's order, from the one after the name box round
+  // to the name box again.
+  std::vector<int> with_add;
+  for (const ControlRow& control : kForm1Controls) {
+    if (!is_label(control.kind) && control.id != ids::Combo1) with_add.push_back(control.id);
+  }
+  with_add.push_back(ids::Combo1);
+  std::vector<int> without_add = with_add;
+  std::erase(without_add, ids::Command1);
 
   std::vector<int> visited;
   for (std::size_t i = 0; i < without_add.size(); ++i) visited.push_back(program.press_tab());

@@ -9,6 +9,7 @@
 
 #include "store/record_store.h"
 #include "window/control_ids.h"
+#include "window/form1_table.h"
 
 namespace perlwick::e2e {
 namespace {
@@ -585,19 +586,17 @@ bool Program::close(std::chrono::milliseconds timeout) {
          WAIT_OBJECT_0;
 }
 
-namespace {
-constexpr int kFieldBoxes[] = {ids::Text2, ids::Text3, ids::Text4, ids::Text5,
-                               ids::Text6, ids::Text7, ids::Text8};
-}  // namespace
-
+// The field boxes are those of the window's table, after the name box, in field order.
 Fields fields(const Program& program) {
   Fields texts;
-  for (const int id : kFieldBoxes) texts.push_back(program.text(id));
+  for (std::size_t field = 1; field < kFieldCount; ++field) {
+    texts.push_back(program.text(box_row(field).id));
+  }
   return texts;
 }
 
 void fill_fields(const Program& program, const Fields& texts) {
-  for (std::size_t i = 0; i < texts.size(); ++i) program.set_text(kFieldBoxes[i], texts[i]);
+  for (std::size_t i = 0; i < texts.size(); ++i) program.set_text(box_row(i + 1).id, texts[i]);
 }
 
 // ---- The notification area and the mouse -------------------------------------------------

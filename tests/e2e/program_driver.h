@@ -197,7 +197,7 @@ class Program {
   HWND window_ = nullptr;
 };
 
-// The texts of the seven field boxes, from the URL down to the notes.
+// The texts of the field boxes after the name box, from the URL down to the notes.
 using Fields = std::vector<std::wstring>;
 Fields fields(const Program& program);
 // Puts texts into the field boxes from outside, from the URL down.
