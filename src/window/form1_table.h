@@ -19,7 +19,7 @@
 //   Text3            Affiliate Link
 //   Text4            Username
 //   Text5            Password
-//   Text6            Commission %
+//   Text6            the commission in percent (its label says "Commision %")
 //   Text7            Date Joined, checked as a date when it hands on the focus
 //   Text8            Notes
 //   Label1 to Label7 the captions of Combo1 and Text2 to Text7: Label1 "Product Name",
