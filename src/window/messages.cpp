@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/hex.h"
 #include "window/form1_table.h"
 
 namespace perlwick {
@@ -204,13 +205,11 @@ bool about_a_field(Says says) {
 
 // The character code of c, as U+65E5.
 std::wstring code_of(std::wstring_view c) {
-  static constexpr wchar_t kHex[] = L"0123456789ABCDEF";
   unsigned long value = c.empty() ? 0ul : static_cast<unsigned long>(c[0]);
   if (c.size() > 1 && c[0] >= 0xD800 && c[0] < 0xDC00) {  // a pair of UTF-16 halves
     value = 0x10000 + ((value - 0xD800) << 10) + (static_cast<unsigned long>(c[1]) - 0xDC00);
   }
-  std::wstring digits;
-  for (int shift = 20; shift >= 0; shift -= 4) digits += kHex[(value >> shift) & 0xF];
+  const std::wstring digits = hex_digits<wchar_t>(value, 6, HexLetters::upper);
   // At least four digits, as Unicode writes them.
   return L"U+" + digits.substr(std::min(digits.find_first_not_of(L'0'), digits.size() - 4));
 }
