@@ -37,8 +37,8 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*command_
     window.show();
     return window.run_message_loop();
   } catch (...) {
-    MessageBoxW(nullptr, L"Perlwick could not start.", perlwick::ids::kWindowTitle,
-                MB_OK | MB_ICONWARNING);
+    MessageBoxW(nullptr, perlwick::fixed_text_of(perlwick::Says::not_started),
+                perlwick::ids::kWindowTitle, MB_OK | MB_ICONWARNING);
     return 1;
   }
 }

@@ -18,15 +18,6 @@ namespace {
 constexpr std::int64_t kCoarsestTicks = 2 * 10'000'000;
 constexpr std::int64_t kFineTicks = 50 * 10'000;
 
-// An exception's own text, for a failure that was not expected.
-std::wstring reason_of(const std::exception& failure) {
-  std::wstring reason;
-  for (const char* c = failure.what(); *c != '\0'; ++c) {
-    reason += static_cast<wchar_t>(static_cast<unsigned char>(*c));
-  }
-  return reason;
-}
-
 }  // namespace
 
 // The message an edit gives when it stops before it writes anything, after what it set
@@ -111,7 +102,7 @@ LoadResult RecordStore::load(bool only_if_changed) {
   } catch (const std::length_error&) {
     return failed(Status::failure(Message{Says::too_large_to_read, {display_path()}}));
   } catch (const std::exception& e) {
-    return failed(unreadable(Status::failure(reason_of(e))));
+    return failed(unreadable(Status::failure(SystemReason::of(e))));
   }
 }
 
@@ -213,8 +204,8 @@ Status RecordStore::edit(const Record* record, std::wstring_view name, const Rec
   } catch (const std::length_error&) {
     return Status::failure(Message{Says::too_large_to_save});
   } catch (const std::exception& e) {
-    return Status::failure(
-        Message{Says::not_saved, {display_path()}, {Status::failure(reason_of(e)).message()}});
+    return Status::failure(Message{
+        Says::not_saved, {display_path()}, {Status::failure(SystemReason::of(e)).message()}});
   }
 }
 

@@ -5,10 +5,10 @@
 #include <stdexcept>
 #include <string>
 
-#include "records/ansi_text.h"
 #include "store/record_store.h"
 #include "window/control_ids.h"
 #include "window/form1_table.h"
+#include "window/messages.h"
 #include "window/win32_date_check.h"
 #include "window/win32_messages.h"
 
@@ -30,7 +30,7 @@ MainWindow::~MainWindow() {
 // ---- Start-up -----------------------------------------------------------------------------
 
 Status MainWindow::create() {
-  const Status no_window = Status::failure(L"Windows could not create Perlwick's window.");
+  const Status no_window = Status::failure(Message{Says::window_not_created});
   const auto load_icon = [this](int size_x, int size_y) {
     return Icon(static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(icon_id_), IMAGE_ICON,
                                               GetSystemMetrics(size_x), GetSystemMetrics(size_y),
@@ -63,7 +63,7 @@ Status MainWindow::create() {
   SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small_icon_.get()));
 
   // Said as any other failure to start is.
-  if (!create_controls(hwnd_, instance_).ok()) return Status::failure(L"Perlwick could not start.");
+  if (!create_controls(hwnd_, instance_).ok()) return Status::failure(Message{Says::not_started});
   make_controls();
   layout_->apply(hwnd_);
 
@@ -211,18 +211,19 @@ void MainWindow::run(Handler&& handler) noexcept {
   if (!form_) return;
   try {
     handler();
+  } catch (const BoxUnreadable&) {
+    message_box(fixed_text_of(Says::box_not_read));
   } catch (const std::bad_alloc&) {
-    message_box(L"Perlwick ran out of memory and could not finish that.");
+    message_box(fixed_text_of(Says::out_of_memory));
   } catch (const std::exception& failure) {
     try {
-      std::wstring text = L"Perlwick could not finish that: ";
-      decode_ansi(failure.what(), text);
-      message_box(text.c_str());
+      const Status why = Status::failure(SystemReason::of(failure));
+      message_box(text_of(Message{Says::not_finished_because, {}, {why.message()}}).c_str());
     } catch (...) {
-      message_box(L"Perlwick could not finish that.");
+      message_box(fixed_text_of(Says::not_finished));
     }
   } catch (...) {
-    message_box(L"Perlwick could not finish that.");
+    message_box(fixed_text_of(Says::not_finished));
   }
 }
 
