@@ -10,6 +10,7 @@
 #include "window/form1_table.h"
 #include "window/messages.h"
 #include "window/win32_date_check.h"
+#include "window/win32_message_box.h"
 #include "window/win32_messages.h"
 
 namespace perlwick::win32 {
@@ -173,13 +174,11 @@ void MainWindow::move_to(int left_twips, int top_twips) {
 }
 
 void MainWindow::show_error(std::wstring_view message) {
-  const std::wstring text(message);
-  MessageBoxW(hwnd_, text.c_str(), ids::kWindowTitle, MB_OK | MB_ICONWARNING);
+  message_box(hwnd_, std::wstring(message).c_str());
 }
 
 void MainWindow::show_message(std::wstring_view message) {
-  const std::wstring text(message);
-  MessageBoxW(hwnd_, text.c_str(), ids::kWindowTitle, MB_OK);
+  message_box(hwnd_, std::wstring(message).c_str(), BoxIcon::none);
 }
 
 void MainWindow::show_wait_cursor() {
@@ -202,28 +201,24 @@ void MainWindow::show_normal() {
   SetForegroundWindow(hwnd_);
 }
 
-void MainWindow::message_box(const wchar_t* text) noexcept {
-  MessageBoxW(hwnd_, text, ids::kWindowTitle, MB_OK | MB_ICONWARNING);
-}
-
 template <typename Handler>
 void MainWindow::run(Handler&& handler) noexcept {
   if (!form_) return;
   try {
     handler();
   } catch (const BoxUnreadable&) {
-    message_box(fixed_text_of(Says::box_not_read));
+    message_box(hwnd_, fixed_text_of(Says::box_not_read));
   } catch (const std::bad_alloc&) {
-    message_box(fixed_text_of(Says::out_of_memory));
+    message_box(hwnd_, fixed_text_of(Says::out_of_memory));
   } catch (const std::exception& failure) {
     try {
       const Status why = Status::failure(SystemReason::of(failure));
-      message_box(text_of(Message{Says::not_finished_because, {}, {why.message()}}).c_str());
+      message_box(hwnd_, text_of(Message{Says::not_finished_because, {}, {why.message()}}).c_str());
     } catch (...) {
-      message_box(fixed_text_of(Says::not_finished));
+      message_box(hwnd_, fixed_text_of(Says::not_finished));
     }
   } catch (...) {
-    message_box(fixed_text_of(Says::not_finished));
+    message_box(hwnd_, fixed_text_of(Says::not_finished));
   }
 }
 
