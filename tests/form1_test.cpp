@@ -236,7 +236,9 @@ TEST_F(Form1Test, AListThatCouldNotBeChangedIsSaidAndFilledAnewWhenNextSeen) {
   start(line("Acme", "a"));
   combo.refuse = true;
   open_list();
-  EXPECT_EQ(services.errors, std::vector<std::wstring>{L"list refused"});
+  EXPECT_EQ(services.errors,
+            std::vector<std::wstring>{
+                L"Perlwick could not finish that: Windows could not fill the product name list."});
   combo.refuse = false;
   EXPECT_EQ(open_list(), std::vector<std::wstring>{L"Acme"});
 

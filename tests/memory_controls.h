@@ -42,14 +42,14 @@ class MemoryCombo final : public ComboControl {
   void set_focus() override { box_.set_focus(); }
   Status replace_list(std::size_t count,
                       const std::function<void(std::size_t, std::wstring&)>& item) override {
-    if (refuse) return Status::failure(L"list refused");
+    if (refuse) return Status::failure(Message{Says::name_list_not_filled});
     list.assign(count, std::wstring());
     for (std::size_t i = 0; i < count; ++i) item(i, list[i]);
     log_.push_back(L"Combo1 list");
     return {};
   }
   Status insert_item(std::size_t index, std::wstring_view text) override {
-    if (refuse) return Status::failure(L"item refused");
+    if (refuse) return Status::failure(Message{Says::name_list_not_changed});
     list.insert(list.begin() + static_cast<std::ptrdiff_t>(index), std::wstring(text));
     log_.push_back(L"Combo1 item+ " + std::to_wstring(index));
     return {};

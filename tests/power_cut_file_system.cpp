@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <functional>
 
+#include "test_files.h"
+
 namespace perlwick::testing {
 namespace {
 
@@ -181,18 +183,18 @@ bool PowerCutFileSystem::step(const char* what, const std::filesystem::path& pat
 }
 
 Status PowerCutFileSystem::injected() const {
-  if (cut_) return Status::failure(L"the power is off");
+  if (cut_) return Status::failure(made_up_reason("the power is off"));
   switch (fail_kind_) {
     case Failure::refused:
-      return Status::failure(Failure::refused, L"Access is denied (injected)");
+      return Status::failure(Failure::refused, made_up_reason("Access is denied (injected)"));
     case Failure::taken:
-      return Status::failure(Failure::taken, L"The file exists (injected)");
+      return Status::failure(Failure::taken, made_up_reason("The file exists (injected)"));
     case Failure::busy:
-      return Status::failure(Failure::busy, L"");
+      return Status::failure(Failure::busy, {});
     case Failure::missing:
-      return Status::failure(Failure::missing, L"The file was not found (injected)");
+      return Status::failure(Failure::missing, made_up_reason("The file was not found (injected)"));
     default:
-      return Status::failure(fail_kind_, L"injected failure");
+      return Status::failure(fail_kind_, made_up_reason("injected failure"));
   }
 }
 
@@ -218,7 +220,8 @@ Status PowerCutFileSystem::read_each(const std::filesystem::path& path,
                                      const std::function<bool(std::string_view)>& take) {
   if (step("read", path)) return injected();
   const File* file = file_at(path);
-  if (file == nullptr) return Status::failure(Failure::missing, L"The file was not found");
+  if (file == nullptr)
+    return Status::failure(Failure::missing, made_up_reason("The file was not found"));
   const std::string bytes = file->now;
   for (std::size_t at = 0; at < bytes.size(); at += kReadChunk) {
     if (!take(std::string_view(bytes).substr(at, kReadChunk))) break;
@@ -230,10 +233,12 @@ Status PowerCutFileSystem::create(const std::filesystem::path& path, bool may_ex
                                   std::unique_ptr<WritableFile>& opened) {
   if (step("create", path)) return injected();
   Folder* folder = folder_of(path);
-  if (folder == nullptr) return Status::failure(L"The folder does not exist");
-  if (folder->refuses_new_files) return Status::failure(Failure::refused, L"Access is denied");
+  if (folder == nullptr) return Status::failure(made_up_reason("The folder does not exist"));
+  if (folder->refuses_new_files)
+    return Status::failure(Failure::refused, made_up_reason("Access is denied"));
   File* file = file_at(path);
-  if (file != nullptr && !may_exist) return Status::failure(Failure::taken, L"The file exists");
+  if (file != nullptr && !may_exist)
+    return Status::failure(Failure::taken, made_up_reason("The file exists"));
   if (file != nullptr) {
     file->now.clear();
     file->lengths.push_back(0);
@@ -263,7 +268,8 @@ Status PowerCutFileSystem::open_in_place(const std::filesystem::path& path,
                                          std::unique_ptr<WritableFile>& opened) {
   if (step("open", path)) return injected();
   File* file = file_at(path);
-  if (file == nullptr) return Status::failure(Failure::missing, L"The file was not found");
+  if (file == nullptr)
+    return Status::failure(Failure::missing, made_up_reason("The file was not found"));
   opened = std::make_unique<SimulatedFile>(*this, *file, path, false);
   return Status();
 }
@@ -273,12 +279,12 @@ Status PowerCutFileSystem::replace(const std::filesystem::path& replacement,
   if (step("move", target)) return injected();
   Folder* folder = folder_of(target);
   if (folder == nullptr || folder != folder_of(replacement)) {
-    return Status::failure(L"Not the same folder");
+    return Status::failure(made_up_reason("Not the same folder"));
   }
   const std::wstring from = normal(replacement).filename().wstring();
   const auto source = folder->now.find(from);
   if (source == folder->now.end() || source->second < 0) {
-    return Status::failure(Failure::missing, L"The file was not found");
+    return Status::failure(Failure::missing, made_up_reason("The file was not found"));
   }
   const int id = source->second;
   folder->make({{{from, kNoEntry}, {normal(target).filename().wstring(), id}}, {{from, id}}});
@@ -289,7 +295,8 @@ Status PowerCutFileSystem::replace(const std::filesystem::path& replacement,
 
 Status PowerCutFileSystem::identify(const std::filesystem::path& path, FileIdentity& identity) {
   if (step("identify", path)) return injected();
-  if (file_at(path) == nullptr) return Status::failure(Failure::missing, L"The file was not found");
+  if (file_at(path) == nullptr)
+    return Status::failure(Failure::missing, made_up_reason("The file was not found"));
   identity.final_path = normal(path);
   identity.links = 1;
   return Status();
@@ -335,7 +342,8 @@ Status PowerCutFileSystem::files_starting_with(const std::filesystem::path& fold
   found.clear();
   if (step("list", folder)) return injected();
   const auto listed = folders_.find(normal(folder));
-  if (listed == folders_.end()) return Status::failure(Failure::missing, L"No such folder");
+  if (listed == folders_.end())
+    return Status::failure(Failure::missing, made_up_reason("No such folder"));
   for (const auto& [name, entry] : listed->second->now) {
     if (entry >= 0 && name.starts_with(prefix)) found.push_back(normal(folder) / name);
   }
@@ -364,7 +372,7 @@ Status PowerCutFileSystem::make_folder(const std::filesystem::path& path) {
     if (Status parent = make_folder(folder.parent_path()); !parent.ok()) return parent;
   }
   Folder* parent = folder_of(folder);
-  if (parent == nullptr) return Status::failure(L"The path was not found");
+  if (parent == nullptr) return Status::failure(made_up_reason("The path was not found"));
   parent->make({{{folder.filename().wstring(), kFolderEntry}}, std::nullopt});
   folders_[folder] = std::make_unique<Folder>();
   if (step("sync", folder.parent_path())) return injected();

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <stdexcept>
+
 #include "record_store_fixture.h"
 
 namespace perlwick::testing {
@@ -103,6 +105,44 @@ TEST_F(RecordStoreTest, EachKindOfFailureIsSaidInPlainWords) {
     EXPECT_EQ(reading.find(L"Perlwick could not read your records: " + std::wstring(c.what)), 0u);
     EXPECT_NE(reading.find(L"when you come back to its window"), std::wstring::npos);
   }
+}
+
+// A system's reason reads as the system gave it: Windows' words and code ("system error"
+// where Windows has no words), an exception's text after what it stopped. A Windows error
+// behind a failed save is said in plain words too; a message read without memory is the
+// same text, or none where it would need names.
+TEST(MessagesTest, ASystemsReasonIsSaidInItsOwnWords) {
+  const auto windows_error = [](std::wstring words, Failure kind = Failure::other) {
+    Message reason(Says::windows_error, {std::move(words), L"32"});
+    reason.kind = kind;
+    return reason;
+  };
+  const Message not_finished(
+      Says::not_finished_because, {},
+      {Status::failure(SystemReason::of(std::runtime_error("bad cast"))).message()});
+  struct Case {
+    Message message;
+    std::wstring_view text;
+  };
+  const Case cases[] = {
+      {windows_error(L""), L"system error (error 32)"},
+      {windows_error(L"The process cannot access the file"),
+       L"The process cannot access the file (error 32)"},
+      {not_finished, L"Perlwick could not finish that: bad cast"},
+      {Message(Says::not_finished), fixed_text_of(Says::not_finished)},
+      {Message(Says::out_of_memory), fixed_text_of(Says::out_of_memory)},
+  };
+  for (const Case& c : cases) EXPECT_EQ(text_of(c.message), c.text);
+  EXPECT_EQ(std::wstring_view(fixed_text_of(Says::not_finished_because)), L"");
+
+  const std::wstring saving = text_of(
+      Message(Says::nothing_saved, {L"C:\\records.txt"},
+              {Message(Says::writing_failed, {L"C:\\records.txt"},
+                       {windows_error(L"The process cannot access the file", Failure::held)})}));
+  EXPECT_EQ(saving.find(L"Perlwick could not save the change: another program has the records "
+                        L"file open."),
+            0u);
+  EXPECT_TRUE(saving.ends_with(L"the file (error 32))"));
 }
 
 // A rewrite in place that could not even open the records file leaves no change behind to

@@ -59,20 +59,20 @@ class FaultyFile final : public WritableFile {
     }
     if (owner_.strikes(Step::write, path())) {
       (void)inner_->write(bytes.substr(0, bytes.size() / 2));
-      return owner_.injected(L"write");
+      return owner_.injected("write");
     }
     return inner_->write(bytes);
   }
   Status cut() override {
-    return owner_.strikes(Step::cut, path()) ? owner_.injected(L"cut") : inner_->cut();
+    return owner_.strikes(Step::cut, path()) ? owner_.injected("cut") : inner_->cut();
   }
   Status flush() override {
-    return owner_.strikes(Step::flush, path()) ? owner_.injected(L"flush") : inner_->flush();
+    return owner_.strikes(Step::flush, path()) ? owner_.injected("flush") : inner_->flush();
   }
   Status close() override {
     if (owner_.strikes(Step::close, path())) {
       (void)inner_->close();
-      return owner_.injected(L"close");
+      return owner_.injected("close");
     }
     return inner_->close();
   }
@@ -84,8 +84,9 @@ class FaultyFile final : public WritableFile {
 
 }  // namespace
 
-Status FaultyFileSystem::injected(std::wstring_view what) const {
-  return Status::failure(failing_kind_, L"injected " + std::wstring(what) + L" failure");
+Status FaultyFileSystem::injected(std::string_view what) const {
+  return Status::failure(failing_kind_,
+                         made_up_reason("injected " + std::string(what) + " failure"));
 }
 
 bool FaultyFileSystem::strikes(Step step, const std::filesystem::path& file) {
@@ -118,7 +119,7 @@ Status FaultyFileSystem::read_each(const std::filesystem::path& path,
                                    const std::function<bool(std::string_view)>& take) {
   // A file that is not there is simply missing.
   if (native_file_system().stamp(path).exists && strikes(Step::read, path)) {
-    return injected(L"read");
+    return injected("read");
   }
   return native_file_system().read_each(path, take);
 }
@@ -126,26 +127,27 @@ Status FaultyFileSystem::read_each(const std::filesystem::path& path,
 Status FaultyFileSystem::create_new(const std::filesystem::path& path,
                                     const std::filesystem::path& like_file,
                                     std::unique_ptr<WritableFile>& file) {
-  if (strikes(Step::create, path)) return injected(L"create");
-  if (refuse_new_files_) return Status::failure(refusal_, L"Access denied (injected)");
+  if (strikes(Step::create, path)) return injected("create");
+  if (refuse_new_files_)
+    return Status::failure(refusal_, made_up_reason("Access denied (injected)"));
   return wrap(native_file_system().create_new(path, like_file, file), file);
 }
 
 Status FaultyFileSystem::create_or_empty(const std::filesystem::path& path,
                                          std::unique_ptr<WritableFile>& file) {
-  if (strikes(Step::create, path)) return injected(L"create");
+  if (strikes(Step::create, path)) return injected("create");
   return wrap(native_file_system().create_or_empty(path, file), file);
 }
 
 Status FaultyFileSystem::open_in_place(const std::filesystem::path& path,
                                        std::unique_ptr<WritableFile>& file) {
-  if (strikes(Step::open, path)) return injected(L"open");
+  if (strikes(Step::open, path)) return injected("open");
   return wrap(native_file_system().open_in_place(path, file), file);
 }
 
 Status FaultyFileSystem::replace(const std::filesystem::path& replacement,
                                  const std::filesystem::path& target) {
-  if (strikes(Step::replace)) return injected(L"replace");
+  if (strikes(Step::replace)) return injected("replace");
   return native_file_system().replace(replacement, target);
 }
 

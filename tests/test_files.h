@@ -6,11 +6,18 @@
 #include <exception>
 #include <filesystem>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 #include "files/file_system.h"
 
 namespace perlwick::testing {
+
+// The reason a file system under test gives for a failure it makes up, as a system's own
+// words.
+inline SystemReason made_up_reason(const std::string& words) {
+  return SystemReason::of(std::runtime_error(words));
+}
 
 class TempDir {
  public:
@@ -56,7 +63,7 @@ class FaultyFileSystem final : public FileSystem {
   }
   // The failures are of this kind (by default other).
   void fail_as(Failure kind) { failing_kind_ = kind; }
-  Status injected(std::wstring_view what) const;
+  Status injected(std::string_view what) const;
   void heal() {
     failing_.reset();
     crashing_.reset();

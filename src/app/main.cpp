@@ -7,9 +7,9 @@
 
 #include "resource.h"
 #include "win32/system_library.h"
-#include "window/control_ids.h"
 #include "window/messages.h"
 #include "window/win32_main_window.h"
+#include "window/win32_message_box.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*command_line*/,
                     int /*show*/) {
@@ -28,8 +28,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*command_
     // Creates the window and its controls and runs the load step: the window is placed
     // and the records are loaded.
     if (const perlwick::Status created = window.create(); !created.ok()) {
-      MessageBoxW(nullptr, perlwick::text_of(created).c_str(), perlwick::ids::kWindowTitle,
-                  MB_OK | MB_ICONWARNING);
+      perlwick::win32::message_box(nullptr, perlwick::text_of(created).c_str());
       return 1;
     }
     // The icon goes into the notification area before the window is first shown.
@@ -37,8 +36,7 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE /*previous*/, PWSTR /*command_
     window.show();
     return window.run_message_loop();
   } catch (...) {
-    MessageBoxW(nullptr, L"Perlwick could not start.", perlwick::ids::kWindowTitle,
-                MB_OK | MB_ICONWARNING);
+    perlwick::win32::message_box(nullptr, perlwick::fixed_text_of(perlwick::Says::not_started));
     return 1;
   }
 }

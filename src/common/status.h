@@ -1,10 +1,14 @@
 #pragma once
 
-// How the store says what happened: a Status is success or a failure, and a failure
-// carries a Message for the user. The store says what a message means and names the
-// files and reasons it is about; the window words it (window/messages.h).
+// How the program says what happened: a Status is success or a failure, and a failure
+// carries a Message for the user. A message says what it means and names the files,
+// counts and system reasons it is about; every sentence the user reads is worded in
+// window/messages.cpp, and nowhere else. A Status carries a meaning, and a system's own
+// words (a SystemReason) only: never a sentence of ours.
 
 #include <cstddef>
+#include <exception>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -31,8 +35,11 @@ enum class Failure {
 
 // What a message says, by its meaning.
 enum class Says {
-  nothing,     // no message
-  reason,      // the system's reason for a failure, as the system words it: names[0]
+  nothing,  // no message
+  reason,   // the system's reason for a failure, as the system words it: names[0]
+  // Windows' reason for a failure: names[0] its words (empty where it had none), names[1]
+  // the error code.
+  windows_error,
   paragraphs,  // the messages within, one after another
   // An edit saved nothing: names[0] is the records file; the messages within say what was
   // set aside on the way, and last why.
@@ -86,6 +93,46 @@ enum class Says {
   entry_unreadable,
   folder_unreadable,
   save_kept_aside,
+  // The window's own failures.
+  window_not_created,
+  controls_not_created,
+  not_started,
+  out_of_memory,         // a handler ran out of memory
+  not_finished,          // a handler failed, and nothing says why
+  not_finished_because,  // a handler failed: within says why
+  box_not_read,          // a handler could not read a box's text
+  name_list_not_filled,  // the name box's list
+  name_list_not_changed,
+  window_not_hidden,  // the tray icon, which brings the window back, could not be put
+  invalid_date,       // what the Date Joined box holds is not a date
+};
+
+// A system's own words for why something failed, and Windows' code for it: made only from
+// what a system gave, so that no sentence of ours travels in a Status. Empty where the
+// system said nothing (a lock that stayed taken).
+class SystemReason {
+ public:
+  SystemReason() = default;
+
+  const std::wstring& words() const { return words_; }
+  const std::optional<unsigned long>& windows_code() const { return windows_code_; }
+
+#ifdef _WIN32
+  // FormatMessageW's words for a Windows error code, and the code.
+  static SystemReason of_windows_error(unsigned long code);
+#else
+  // strerror's words for an errno.
+  static SystemReason of_errno(int error);
+#endif
+  // The text of an exception that was not expected, in the system's code page.
+  static SystemReason of(const std::exception& failure);
+
+ private:
+  explicit SystemReason(std::wstring words, std::optional<unsigned long> windows_code = {})
+      : words_(std::move(words)), windows_code_(windows_code) {}
+
+  std::wstring words_;
+  std::optional<unsigned long> windows_code_;
 };
 
 // A message for the user: what it says, the field it is about, the texts it names
@@ -109,9 +156,11 @@ class [[nodiscard]] Status {
  public:
   Status() = default;
   // A failure for which the system gave its reason.
-  static Status failure(std::wstring reason) { return failure(Failure::other, std::move(reason)); }
-  static Status failure(Failure kind, std::wstring reason) {
-    Message message(Says::reason, {std::move(reason)});
+  static Status failure(SystemReason reason) { return failure(Failure::other, std::move(reason)); }
+  static Status failure(Failure kind, SystemReason reason) {
+    const std::optional<unsigned long> code = reason.windows_code();
+    Message message(code ? Says::windows_error : Says::reason, {reason.words()});
+    if (code) message.names.push_back(std::to_wstring(*code));
     message.kind = kind;
     return Status(kind, std::move(message));
   }

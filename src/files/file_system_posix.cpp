@@ -24,14 +24,6 @@
 namespace perlwick {
 namespace {
 
-std::wstring reason_of(int error) {
-  const char* text = std::strerror(error);
-  std::wstring wide;
-  for (const char* p = text; *p != '\0'; ++p)
-    wide += static_cast<wchar_t>(static_cast<unsigned char>(*p));
-  return wide;
-}
-
 // What kind of failure a system error is.
 Failure kind_of(int error) {
   switch (error) {
@@ -63,7 +55,7 @@ Failure kind_of(int error) {
 }
 
 Status os_failure(int error) {
-  return Status::failure(kind_of(error), reason_of(error));
+  return Status::failure(kind_of(error), SystemReason::of_errno(error));
 }
 
 // Why a file could not be opened for writing; creating is refused where the folder does
@@ -71,7 +63,7 @@ Status os_failure(int error) {
 Status not_opened(int error, bool creating) {
   Failure kind = kind_of(error);
   if (creating && (error == EACCES || error == EPERM || error == EROFS)) kind = Failure::refused;
-  return Status::failure(kind, reason_of(error));
+  return Status::failure(kind, SystemReason::of_errno(error));
 }
 
 // An open file descriptor, and an open folder listing.
@@ -217,7 +209,7 @@ class PosixFileSystem final : public FileSystem {
       const int error = errno;
       created.reset();
       ::unlink(path.c_str());
-      return Status::failure(Failure::unprotected, reason_of(error));
+      return Status::failure(Failure::unprotected, SystemReason::of_errno(error));
     }
     file = std::move(created);
     return Status();

@@ -22,21 +22,6 @@
 namespace perlwick {
 namespace {
 
-std::wstring reason_of(DWORD error) {
-  wchar_t* text = nullptr;
-  const DWORD size = FormatMessageW(
-      FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-      nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-  const win32::LocalMemory owned(text);
-  std::wstring reason = size > 0 && text != nullptr ? std::wstring(text, size) : std::wstring();
-  while (!reason.empty() && (reason.back() == L'\n' || reason.back() == L'\r' ||
-                             reason.back() == L' ' || reason.back() == L'.')) {
-    reason.pop_back();
-  }
-  if (reason.empty()) reason = L"system error";
-  return reason + L" (error " + std::to_wstring(error) + L")";
-}
-
 // Windows' own value; not every SDK's headers name it.
 constexpr DWORD kDiskQuotaExceeded = 1295;  // ERROR_DISK_QUOTA_EXCEEDED
 
@@ -77,7 +62,7 @@ Failure kind_of(DWORD error) {
 }
 
 Status failure_of(DWORD error) {
-  return Status::failure(kind_of(error), reason_of(error));
+  return Status::failure(kind_of(error), SystemReason::of_windows_error(error));
 }
 
 Status last_failure() {
@@ -98,7 +83,7 @@ Status not_opened(DWORD error, bool creating, bool with_security) {
                         error == ERROR_INVALID_SECURITY_DESCR)) {
     kind = Failure::unprotected;
   }
-  return Status::failure(kind, reason_of(error));
+  return Status::failure(kind, SystemReason::of_windows_error(error));
 }
 
 class Win32File final : public WritableFile {
@@ -220,7 +205,8 @@ class Win32FileSystem final : public FileSystem {
     if (!file) {
       const DWORD error = GetLastError();
       const bool missing = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
-      return Status::failure(missing ? Failure::missing : kind_of(error), reason_of(error));
+      return Status::failure(missing ? Failure::missing : kind_of(error),
+                             SystemReason::of_windows_error(error));
     }
     constexpr DWORD kChunk = 1 << 20;
     const auto buffer = std::make_unique<char[]>(kChunk);
@@ -244,7 +230,8 @@ class Win32FileSystem final : public FileSystem {
         like_file.c_str(), SE_FILE_OBJECT,
         OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
         nullptr, nullptr, nullptr, nullptr, &descriptor);
-    if (error != ERROR_SUCCESS) return Status::failure(Failure::unprotected, reason_of(error));
+    if (error != ERROR_SUCCESS)
+      return Status::failure(Failure::unprotected, SystemReason::of_windows_error(error));
     const win32::LocalMemory owned(descriptor);
     SECURITY_ATTRIBUTES security{sizeof(security), descriptor, FALSE};
     const DWORD attributes = like_attributes & kKeptAttributes;
@@ -353,7 +340,7 @@ class Win32FileSystem final : public FileSystem {
       const DWORD error = GetLastError();
       if (error == ERROR_FILE_NOT_FOUND || error == ERROR_NO_MORE_FILES) return Status();
       return Status::failure(error == ERROR_PATH_NOT_FOUND ? Failure::missing : kind_of(error),
-                             reason_of(error));
+                             SystemReason::of_windows_error(error));
     }
     do {
       // The pattern also matches short 8.3 names: check the long one.

@@ -7,6 +7,7 @@
 #include <functional>
 
 #include "common/fnv1a.h"
+#include "common/hex.h"
 #include "records/ansi_text.h"
 
 namespace perlwick {
@@ -19,15 +20,6 @@ constexpr std::string_view kMagic = "Perlwick pending save, version 3\r\n";
 
 constexpr std::uint64_t kPrime1 = 0x9E3779B185EBCA87ull;
 constexpr std::uint64_t kPrime2 = 0xC2B2AE3D27D4EB4Full;
-
-template <typename Char>
-std::basic_string<Char> hex16(std::uint64_t value) {
-  std::basic_string<Char> text(16, Char('0'));
-  for (int i = 15; i >= 0; --i, value >>= 4) {
-    text[static_cast<std::size_t>(i)] = static_cast<Char>("0123456789abcdef"[value & 0xF]);
-  }
-  return text;
-}
 
 // Reads "<label><number><ending>" from the front of text in the given base.
 bool take_number(std::string_view& text, std::string_view label, int base, std::uint64_t& value,
@@ -173,7 +165,7 @@ std::wstring records_file_key(const std::filesystem::path& records) {
     const auto code = static_cast<std::uint32_t>(c);
     for (int shift = 0; shift < 32; shift += 8) hash = fnv1a_step(hash, (code >> shift) & 0xFF);
   }
-  return hex16<wchar_t>(hash);
+  return hex_digits<wchar_t>(hash, 16);
 }
 
 std::filesystem::path pending_copy_path(const std::filesystem::path& private_folder,
@@ -184,7 +176,8 @@ std::filesystem::path pending_copy_path(const std::filesystem::path& private_fol
 std::string pending_copy_header(std::uint64_t before_size, std::uint64_t after_size,
                                 std::uint64_t content_checksum) {
   return std::string(kWholeMagic) + "before " + std::to_string(before_size) + "\r\nafter " +
-         std::to_string(after_size) + "\r\nchecksum " + hex16<char>(content_checksum) + "\r\n\r\n";
+         std::to_string(after_size) + "\r\nchecksum " + hex_digits<char>(content_checksum, 16) +
+         "\r\n\r\n";
 }
 
 PendingCopyPieces pending_copy(std::string_view before, std::span<const std::string_view> after) {
@@ -231,8 +224,8 @@ PendingCopyPieces pending_copy(std::string_view before, std::span<const std::str
   sum.add(parts);
   for (const std::string_view piece : copy.content) sum.add(piece);
   copy.header = std::string(kMagic) + "before " + std::to_string(before.size()) + "\r\nafter " +
-                std::to_string(in_after) + "\r\nchecksum " + hex16<char>(sum.value()) + "\r\n" +
-                parts;
+                std::to_string(in_after) + "\r\nchecksum " + hex_digits<char>(sum.value(), 16) +
+                "\r\n" + parts;
   return copy;
 }
 

@@ -17,15 +17,6 @@ namespace {
 constexpr std::int64_t kCoarsestTicks = 2 * 10'000'000;
 constexpr std::int64_t kFineTicks = 50 * 10'000;
 
-// An exception's own text, for a failure that was not expected.
-std::wstring reason_of(const std::exception& failure) {
-  std::wstring reason;
-  for (const char* c = failure.what(); *c != '\0'; ++c) {
-    reason += static_cast<wchar_t>(static_cast<unsigned char>(*c));
-  }
-  return reason;
-}
-
 }  // namespace
 
 // The message an edit gives when it stops before it writes anything, after what it set
@@ -98,7 +89,7 @@ LoadResult RecordStore::load(bool only_if_changed) {
   } catch (const std::length_error&) {
     return failed(Status::failure(Message{Says::too_large_to_read, {records_.shown()}}));
   } catch (const std::exception& e) {
-    return failed(unreadable(records_, Status::failure(reason_of(e))));
+    return failed(unreadable(records_, Status::failure(SystemReason::of(e))));
   }
 }
 
@@ -198,8 +189,8 @@ Status RecordStore::edit(const Record* record, std::wstring_view name, const Rec
   } catch (const std::length_error&) {
     return Status::failure(Message{Says::too_large_to_save});
   } catch (const std::exception& e) {
-    return Status::failure(
-        Message{Says::not_saved, {records_.shown()}, {Status::failure(reason_of(e)).message()}});
+    return Status::failure(Message{
+        Says::not_saved, {records_.shown()}, {Status::failure(SystemReason::of(e)).message()}});
   }
 }
 

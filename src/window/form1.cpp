@@ -104,9 +104,7 @@ void Form1::Form_Initialize(std::uintptr_t window, std::uintptr_t icon) {
 void Form1::Command4_Click() {
   // Only the tray icon brings a hidden window back: without it, the window stays.
   if (!tray_.ensure_in_place()) {
-    services_.show_error(
-        L"The window cannot be hidden: its icon could not be put in the notification area, "
-        L"and without it the window could not be brought back.");
+    services_.show_error(text_of(Message{Says::window_not_hidden}));
     return;
   }
   services_.hide();
@@ -130,7 +128,7 @@ void Form1::Text7_LostFocus() {
   TextControl& Text7 = field_box(static_cast<std::size_t>(row_of(ids::Text7).field));
   const std::wstring text = Text7.text();
   if (text.empty() || services_.is_date(text)) return;
-  services_.show_message(L"Invalid date");
+  services_.show_message(text_of(Message{Says::invalid_date}));
   Text7.set_focus();
 }
 

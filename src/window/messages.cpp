@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/hex.h"
 #include "window/form1_table.h"
 
 namespace perlwick {
@@ -20,6 +21,8 @@ std::wstring_view wording(Says says) {
       return L"";
     case Says::reason:
       return L"{0}";
+    case Says::windows_error:
+      return L"{0} (error {1})";
     case Says::paragraphs:
       return L"{within}";
     case Says::nothing_saved:
@@ -122,6 +125,29 @@ std::wstring_view wording(Says says) {
       return L"The records file\n{0}\nis missing. A save that was interrupted left\n{1}\nwhich "
              L"may be incomplete: Perlwick kept it. If it holds all your records, rename it to "
              L"{2}.";
+    case Says::window_not_created:
+      return L"Windows could not create Perlwick's window.";
+    case Says::controls_not_created:
+      return L"Windows could not create the controls.";
+    case Says::not_started:
+      return L"Perlwick could not start.";
+    case Says::out_of_memory:
+      return L"Perlwick ran out of memory and could not finish that.";
+    case Says::not_finished:
+      return L"Perlwick could not finish that.";
+    case Says::not_finished_because:
+      return L"Perlwick could not finish that: {within}";
+    case Says::box_not_read:
+      return L"Perlwick could not finish that: Windows could not read the text of a box.";
+    case Says::name_list_not_filled:
+      return L"Perlwick could not finish that: Windows could not fill the product name list.";
+    case Says::name_list_not_changed:
+      return L"Perlwick could not finish that: Windows could not change the product name list.";
+    case Says::window_not_hidden:
+      return L"The window cannot be hidden: its icon could not be put in the notification area, "
+             L"and without it the window could not be brought back.";
+    case Says::invalid_date:
+      return L"Invalid date";
   }
   return L"";
 }
@@ -188,7 +214,9 @@ std::optional<PlainWords> plain_words(Failure kind) {
 
 // The first system failure a message holds: the one that stopped it.
 const Message* system_failure(const Message& message) {
-  if (message.says == Says::reason) return message.kind == Failure::none ? nullptr : &message;
+  if (message.says == Says::reason || message.says == Says::windows_error) {
+    return message.kind == Failure::none ? nullptr : &message;
+  }
   for (const Message& held : message.within) {
     if (const Message* found = system_failure(held)) return found;
   }
@@ -204,13 +232,11 @@ bool about_a_field(Says says) {
 
 // The character code of c, as U+65E5.
 std::wstring code_of(std::wstring_view c) {
-  static constexpr wchar_t kHex[] = L"0123456789ABCDEF";
   unsigned long value = c.empty() ? 0ul : static_cast<unsigned long>(c[0]);
   if (c.size() > 1 && c[0] >= 0xD800 && c[0] < 0xDC00) {  // a pair of UTF-16 halves
     value = 0x10000 + ((value - 0xD800) << 10) + (static_cast<unsigned long>(c[1]) - 0xDC00);
   }
-  std::wstring digits;
-  for (int shift = 20; shift >= 0; shift -= 4) digits += kHex[(value >> shift) & 0xF];
+  const std::wstring digits = hex_digits<wchar_t>(value, 6, HexLetters::upper);
   // At least four digits, as Unicode writes them.
   return L"U+" + digits.substr(std::min(digits.find_first_not_of(L'0'), digits.size() - 4));
 }
@@ -230,6 +256,11 @@ std::wstring ordinal(std::wstring_view number) {
 // cannot be stored, which is named so that it can be found (the character, where it stands
 // and what comes before it), with its code only as a help.
 std::vector<std::wstring> named(const Message& message) {
+  if (message.says == Says::windows_error && !message.names.empty() && message.names[0].empty()) {
+    std::vector<std::wstring> names = message.names;
+    names[0] = L"system error";  // Windows has no words for the code
+    return names;
+  }
   if (message.says != Says::char_not_in_code_page || message.names.size() < 3) {
     return message.names;
   }
@@ -321,6 +352,12 @@ std::wstring text_of(const Message& message) {
 
 std::wstring text_of(const Status& status) {
   return text_of(status.message());
+}
+
+const wchar_t* fixed_text_of(Says says) noexcept {
+  const std::wstring_view words = wording(says);
+  // Every wording is a whole literal, and ends where the literal ends.
+  return words.find(L'{') == std::wstring_view::npos ? words.data() : L"";
 }
 
 }  // namespace perlwick

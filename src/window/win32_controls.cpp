@@ -56,7 +56,7 @@ std::wstring window_text(HWND hwnd) {
   const int copied = GetWindowTextW(hwnd, text.data(), length + 1);
   // Reading a box must never quietly give an empty text: an edit would store it.
   if (copied <= 0 && GetLastError() != ERROR_SUCCESS) {
-    throw std::runtime_error("Windows could not read the text of a box.");
+    throw BoxUnreadable();
   }
   text.resize(static_cast<std::size_t>(copied > 0 ? copied : 0));
   return text;
@@ -260,8 +260,7 @@ Status NameBox::replace_list(std::size_t count,
   // The list now follows the text as the combo box's own search would have set it.
   search_put_off_ = true;
   if (!filled) {
-    return Status::failure(
-        L"Perlwick could not finish that: Windows could not fill the product name list.");
+    return Status::failure(Message{Says::name_list_not_filled});
   }
   return {};
 }
@@ -275,8 +274,7 @@ Status NameBox::change_item(UINT message, std::size_t index, const wchar_t* text
   }
   search_put_off_ = true;
   if (done == CB_ERR || done == CB_ERRSPACE) {
-    return Status::failure(
-        L"Perlwick could not finish that: Windows could not change the product name list.");
+    return Status::failure(Message{Says::name_list_not_changed});
   }
   return {};
 }

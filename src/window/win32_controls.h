@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <exception>
 #include <functional>
 #include <optional>
 #include <string>
@@ -34,8 +35,16 @@ class ProgramWrites {
   int depth_ = 0;
 };
 
-// The whole text of a window (an edit box, or a combo box's edit field).
+// The whole text of a window (an edit box, or a combo box's edit field). Throws
+// BoxUnreadable where Windows could not read it: an edit must not go on with an empty text
+// in its stead.
 std::wstring window_text(HWND hwnd);
+
+// What window_text throws; the handler that read the box stops, and the window says so.
+class BoxUnreadable final : public std::exception {
+ public:
+  const char* what() const noexcept override { return "BoxUnreadable"; }
+};
 
 // A window procedure put in front of a control's own, which it passes messages on to. The
 // window's user data, the program's own, leads back to the control's wrapper.

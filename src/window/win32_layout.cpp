@@ -78,7 +78,7 @@ Status create_controls(HWND window, HINSTANCE instance) {
     const HWND created = CreateWindowExW(
         kind.ex_style, kind.window_class, caption.c_str(), kind.style, 0, 0, 0, 0, window,
         reinterpret_cast<HMENU>(static_cast<INT_PTR>(control.id)), instance, nullptr);
-    if (created == nullptr) return Status::failure(L"Windows could not create the controls.");
+    if (created == nullptr) return Status::failure(Message{Says::controls_not_created});
     // No box has a length limit of its own.
     if (control.kind == ControlKind::name_box) SendMessageW(created, CB_LIMITTEXT, 0, 0);
     if (control.kind == ControlKind::text_box || control.kind == ControlKind::notes_box) {

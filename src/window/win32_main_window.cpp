@@ -5,11 +5,12 @@
 #include <stdexcept>
 #include <string>
 
-#include "records/ansi_text.h"
 #include "store/record_store.h"
 #include "window/control_ids.h"
 #include "window/form1_table.h"
+#include "window/messages.h"
 #include "window/win32_date_check.h"
+#include "window/win32_message_box.h"
 #include "window/win32_messages.h"
 
 namespace perlwick::win32 {
@@ -30,7 +31,7 @@ MainWindow::~MainWindow() {
 // ---- Start-up -----------------------------------------------------------------------------
 
 Status MainWindow::create() {
-  const Status no_window = Status::failure(L"Windows could not create Perlwick's window.");
+  const Status no_window = Status::failure(Message{Says::window_not_created});
   const auto load_icon = [this](int size_x, int size_y) {
     return Icon(static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(icon_id_), IMAGE_ICON,
                                               GetSystemMetrics(size_x), GetSystemMetrics(size_y),
@@ -63,7 +64,7 @@ Status MainWindow::create() {
   SendMessageW(hwnd_, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small_icon_.get()));
 
   // Said as any other failure to start is.
-  if (!create_controls(hwnd_, instance_).ok()) return Status::failure(L"Perlwick could not start.");
+  if (!create_controls(hwnd_, instance_).ok()) return Status::failure(Message{Says::not_started});
   make_controls();
   layout_->apply(hwnd_);
 
@@ -178,13 +179,11 @@ void MainWindow::move_to(int left_twips, int top_twips) {
 }
 
 void MainWindow::show_error(std::wstring_view message) {
-  const std::wstring text(message);
-  MessageBoxW(hwnd_, text.c_str(), ids::kWindowTitle, MB_OK | MB_ICONWARNING);
+  message_box(hwnd_, std::wstring(message).c_str());
 }
 
 void MainWindow::show_message(std::wstring_view message) {
-  const std::wstring text(message);
-  MessageBoxW(hwnd_, text.c_str(), ids::kWindowTitle, MB_OK);
+  message_box(hwnd_, std::wstring(message).c_str(), BoxIcon::none);
 }
 
 void MainWindow::show_wait_cursor() {
@@ -207,27 +206,24 @@ void MainWindow::show_normal() {
   SetForegroundWindow(hwnd_);
 }
 
-void MainWindow::message_box(const wchar_t* text) noexcept {
-  MessageBoxW(hwnd_, text, ids::kWindowTitle, MB_OK | MB_ICONWARNING);
-}
-
 template <typename Work>
 void MainWindow::run(Work&& work) noexcept {
   if (!form_) return;
   try {
     work();
+  } catch (const BoxUnreadable&) {
+    message_box(hwnd_, fixed_text_of(Says::box_not_read));
   } catch (const std::bad_alloc&) {
-    message_box(L"Perlwick ran out of memory and could not finish that.");
+    message_box(hwnd_, fixed_text_of(Says::out_of_memory));
   } catch (const std::exception& failure) {
     try {
-      std::wstring text = L"Perlwick could not finish that: ";
-      decode_ansi(failure.what(), text);
-      message_box(text.c_str());
+      const Status why = Status::failure(SystemReason::of(failure));
+      message_box(hwnd_, text_of(Message{Says::not_finished_because, {}, {why.message()}}).c_str());
     } catch (...) {
-      message_box(L"Perlwick could not finish that.");
+      message_box(hwnd_, fixed_text_of(Says::not_finished));
     }
   } catch (...) {
-    message_box(L"Perlwick could not finish that.");
+    message_box(hwnd_, fixed_text_of(Says::not_finished));
   }
 }
 

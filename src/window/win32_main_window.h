@@ -76,7 +76,6 @@ class MainWindow final : public FormServices, public Form1Controls {
   // Runs a handler; a failure inside it is shown in a message box and the program goes on.
   template <typename Work>
   void run(Work&& work) noexcept;
-  void message_box(const wchar_t* text) noexcept;
 
   HINSTANCE instance_;
   WORD icon_id_;
