@@ -7,7 +7,6 @@
 #include <windows.h>
 
 #include <aclapi.h>
-#include <sddl.h>
 #include <shlobj.h>
 
 #include <algorithm>
@@ -16,75 +15,12 @@
 
 #include "common/fnv1a.h"
 #include "files/file_system.h"
+#include "files/file_system_win32.h"
 #include "win32/owned.h"
 #include "win32/system_library.h"
 
 namespace perlwick {
 namespace {
-
-// Windows' own value; not every SDK's headers name it.
-constexpr DWORD kDiskQuotaExceeded = 1295;  // ERROR_DISK_QUOTA_EXCEEDED
-
-// What kind of failure a system error is.
-Failure kind_of(DWORD error) {
-  switch (error) {
-    case ERROR_SHARING_VIOLATION:
-    case ERROR_LOCK_VIOLATION:
-    case ERROR_USER_MAPPED_FILE:
-      return Failure::held;
-    case ERROR_ACCESS_DENIED:
-      return Failure::denied;
-    case ERROR_WRITE_PROTECT:
-      return Failure::write_protected;
-    case ERROR_DISK_FULL:
-    case ERROR_HANDLE_DISK_FULL:
-    case kDiskQuotaExceeded:
-      return Failure::full;
-    case ERROR_FILE_NOT_FOUND:
-      return Failure::missing;
-    case ERROR_PATH_NOT_FOUND:
-    case ERROR_INVALID_DRIVE:
-    case ERROR_NOT_READY:
-    case ERROR_DEV_NOT_EXIST:
-    case ERROR_BAD_NETPATH:
-    case ERROR_BAD_NET_NAME:
-    case ERROR_NETNAME_DELETED:
-    case ERROR_UNEXP_NET_ERR:
-      return Failure::gone;
-    case ERROR_FILE_TOO_LARGE:
-      return Failure::too_large;
-    case ERROR_FILE_EXISTS:
-    case ERROR_ALREADY_EXISTS:
-      return Failure::taken;
-    default:
-      return Failure::other;
-  }
-}
-
-Status failure_of(DWORD error) {
-  return Status::failure(kind_of(error), SystemReason::of_windows_error(error));
-}
-
-Status last_failure() {
-  return failure_of(GetLastError());
-}
-
-// Why a file could not be opened for writing. Creating is refused where the folder does
-// not let this account create files; a new file with security was to have the records
-// file's protection.
-Status not_opened(DWORD error, bool creating, bool with_security) {
-  Failure kind = kind_of(error);
-  if (creating && (error == ERROR_ACCESS_DENIED || error == ERROR_WRITE_PROTECT)) {
-    kind = Failure::refused;
-  }
-  // The system would not give the new file that owner or those access rights.
-  if (with_security && (error == ERROR_INVALID_OWNER || error == ERROR_INVALID_PRIMARY_GROUP ||
-                        error == ERROR_PRIVILEGE_NOT_HELD || error == ERROR_INVALID_ACL ||
-                        error == ERROR_INVALID_SECURITY_DESCR)) {
-    kind = Failure::unprotected;
-  }
-  return Status::failure(kind, SystemReason::of_windows_error(error));
-}
 
 class Win32File final : public WritableFile {
  public:
@@ -148,47 +84,6 @@ constexpr DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM 
 std::int64_t ticks(const FILETIME& time) {
   return static_cast<std::int64_t>((static_cast<std::uint64_t>(time.dwHighDateTime) << 32) |
                                    time.dwLowDateTime);
-}
-
-// A named mutex: Windows lets go of it when the program ends, however it ends (the next
-// owner then learns that it was abandoned).
-class MutexLock final : public EditLock {
- public:
-  explicit MutexLock(win32::Handle mutex) : mutex_(std::move(mutex)) {}
-  ~MutexLock() override {
-    if (held_) ReleaseMutex(mutex_.get());
-  }
-
-  // Waits up to wait for the mutex; WaitForSingleObject's answer.
-  DWORD take(std::chrono::milliseconds wait) {
-    const DWORD waited = WaitForSingleObject(mutex_.get(), static_cast<DWORD>(wait.count()));
-    held_ = waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED;
-    return waited;
-  }
-
- private:
-  win32::Handle mutex_;
-  bool held_ = false;
-};
-
-// The mutex that every copy of the program takes while it edits the records file that key
-// names. It is in the global namespace, so that copies in other Windows sessions (another
-// account switched to, a remote desktop) take the same one, and any account that signs in
-// may wait for it and take it; where that is not allowed, this session's own.
-win32::Handle edit_mutex(std::wstring_view key) {
-  // Authenticated users may wait for it and release it; nobody may do more.
-  constexpr DWORD kUse = SYNCHRONIZE | MUTEX_MODIFY_STATE;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (ConvertStringSecurityDescriptorToSecurityDescriptorW(L"D:(A;;0x00100001;;;AU)",
-                                                           SDDL_REVISION_1, &descriptor, nullptr)) {
-    const win32::LocalMemory owned(descriptor);
-    SECURITY_ATTRIBUTES security{sizeof(security), descriptor, FALSE};
-    const std::wstring global = L"Global\\Perlwick-edit-" + std::wstring(key);
-    win32::Handle mutex(CreateMutexExW(&security, global.c_str(), 0, kUse));
-    if (mutex) return mutex;
-  }
-  const std::wstring local = L"Local\\Perlwick-edit-" + std::wstring(key);
-  return win32::Handle(CreateMutexExW(nullptr, local.c_str(), 0, kUse));
 }
 
 class Win32FileSystem final : public FileSystem {
@@ -355,15 +250,7 @@ class Win32FileSystem final : public FileSystem {
 
   Status lock(std::wstring_view key, const std::filesystem::path& /*private_folder*/,
               std::chrono::milliseconds wait, std::unique_ptr<EditLock>& lock) override {
-    win32::Handle mutex = edit_mutex(key);
-    if (!mutex) return last_failure();
-    // Owned before it is waited for: nothing can fail once the mutex is held.
-    auto held = std::make_unique<MutexLock>(std::move(mutex));
-    const DWORD waited = held->take(wait);
-    if (waited == WAIT_TIMEOUT) return Status::failure(Failure::busy, {});
-    if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return last_failure();
-    lock = std::move(held);
-    return Status();
+    return take_edit_lock(key, wait, lock);
   }
 
   bool is_read_only(const std::filesystem::path& path) override {
