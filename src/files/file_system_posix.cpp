@@ -77,7 +77,7 @@ using Descriptor = Owned<DescriptorKind>;
 
 struct ListingKind {
   using Handle = DIR*;
-  static constexpr DIR* none = nullptr;
+  [[maybe_unused]] static constexpr DIR* none = nullptr;  // a listing is never given up
   static bool holds(DIR* listing) { return listing != nullptr; }
   static void free(DIR* listing) { ::closedir(listing); }
 };
