@@ -1,7 +1,6 @@
 #include "window/win32_controls.h"
 
 #include <new>
-#include <stdexcept>
 
 #include "window/win32_messages.h"
 
